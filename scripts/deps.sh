@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the system packages the build and the tests need. Idempotent and quiet when all is present.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libgtest-dev googletest libbenchmark-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64 libz-mingw-w64-dev
+  wine64 xvfb xauth x11-utils openssl dpkg-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+src_list=/etc/apt/sources.list.d/sfxstub-deb-src.sources
+need_src=0
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+  need_src=1
+fi
+
+if [ ${#missing[@]} -eq 0 ] && [ $need_src -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+if [ $need_src -eq 1 ]; then
+  # Debian's source package of Crypto++ is built for mingw; apt-get source needs a deb-src entry.
+  $SUDO tee "$src_list" >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+fi
+
+echo "deps: installing ${missing[*]:-source lists}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,194 @@
+#include "sfxstub/archive/file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "sfxstub/result_code.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#include <share.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace sfx {
+namespace {
+
+constexpr uint32_t kMaxSystemRead = 0x800000;  // 8 MiB per system read
+constexpr int64_t kMaxFileSize = 0x7FFFFFFF;
+
+#if defined(_WIN32)
+int SysRead(int fd, void* buffer, uint32_t count) { return _read(fd, buffer, count); }
+int SysWrite(int fd, const void* buffer, uint32_t count) { return _write(fd, buffer, count); }
+int64_t SysSeek(int fd, int64_t offset, int origin) { return _lseeki64(fd, offset, origin); }
+int SysClose(int fd) { return _close(fd); }
+int SysOpen(const char* path, int flags, int share, int mode) {
+  int fd = -1;
+  errno = _sopen_s(&fd, path, flags | _O_BINARY | _O_NOINHERIT, share, mode);
+  return errno == 0 ? fd : -1;
+}
+int OpenReadFlags() { return _O_RDONLY; }
+int OpenWriteFlags() { return _O_RDWR | _O_CREAT | _O_TRUNC; }
+int ShareFlags(FileShare share) { return share == FileShare::kReadOnly ? _SH_DENYWR : _SH_DENYNO; }
+constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
+#else
+int SysRead(int fd, void* buffer, uint32_t count) { return static_cast<int>(read(fd, buffer, count)); }
+int SysWrite(int fd, const void* buffer, uint32_t count) {
+  return static_cast<int>(write(fd, buffer, count));
+}
+int64_t SysSeek(int fd, int64_t offset, int origin) { return lseek(fd, offset, origin); }
+int SysClose(int fd) { return close(fd); }
+int SysOpen(const char* path, int flags, int, int mode) { return open(path, flags | O_CLOEXEC, mode); }
+int OpenReadFlags() { return O_RDONLY; }
+int OpenWriteFlags() { return O_RDWR | O_CREAT | O_TRUNC; }
+int ShareFlags(FileShare) { return 0; }
+constexpr int kCreateMode = 0666;
+#endif
+
+}  // namespace
+
+uint32_t ErrnoToSystemError(int error) {
+  switch (error) {
+    case ENOENT: return 2;
+    case E2BIG: return 10;
+    case ENOEXEC: return 11;
+    case EBADF: return 6;
+    case ECHILD: return 128;
+    case EAGAIN: return 89;
+    case ENOMEM: return 8;
+    case EACCES: return 5;
+    case EEXIST: return 183;
+    case EXDEV: return 17;
+    case ENODEV: return 15;
+    case ENOTDIR: return 3;
+    case EINVAL: return 87;
+    case EMFILE: return 4;
+    case ENOSPC: return 112;
+    case EPIPE: return 109;
+    case ENOTEMPTY: return 145;
+    default: return 120;
+  }
+}
+
+void FileStream::RecordErrno(int error) { lastError = ErrnoToSystemError(error); }
+
+bool FileStream::OpenRead(const char* path, FileShare share) {
+  if (open) {
+    lastError = kErrorInvalidHandle;
+    return false;
+  }
+  descriptor = SysOpen(path, OpenReadFlags(), ShareFlags(share), 0);
+  if (descriptor < 0) {
+    RecordErrno(errno);
+    return false;
+  }
+  return FinishOpen();
+}
+
+bool FileStream::OpenWrite(const char* path) {
+  if (open) {
+    lastError = kErrorInvalidHandle;
+    return false;
+  }
+  written = false;
+  descriptor = SysOpen(path, OpenWriteFlags(), ShareFlags(FileShare::kReadWrite), kCreateMode);
+  if (descriptor < 0) {
+    RecordErrno(errno);
+    return false;
+  }
+  return FinishOpen();
+}
+
+bool FileStream::FinishOpen() {
+  int64_t size = SysSeek(descriptor, 0, SEEK_END);
+  if (size < 0 || size > kMaxFileSize) {
+    lastError = size < 0 ? ErrnoToSystemError(errno) : kErrorFileTooLarge;
+    SysClose(descriptor);
+    descriptor = -1;
+    return false;
+  }
+  length = static_cast<uint32_t>(size);
+  position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_SET));
+  open = true;
+  return true;
+}
+
+bool FileStream::Read(void* buffer, uint32_t count, uint32_t* transferred) {
+  if (!open) {
+    lastError = kErrorInvalidHandle;
+    return false;
+  }
+  written = false;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    uint32_t want = count - total < kMaxSystemRead ? count - total : kMaxSystemRead;
+    int got = SysRead(descriptor, out + total, want);
+    if (got < 0) RecordErrno(errno);
+    if (got <= 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  if (transferred) *transferred = total;
+  position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+  return true;
+}
+
+bool FileStream::Write(const void* buffer, uint32_t count, uint32_t* transferred) {
+  if (!open) {
+    lastError = kErrorInvalidHandle;
+    return false;
+  }
+  int result = SysWrite(descriptor, buffer, count);
+  if (transferred) *transferred = static_cast<uint32_t>(result);
+  if (result == -1) {
+    RecordErrno(errno);
+    return false;
+  }
+  position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+  written = true;
+  return true;
+}
+
+uint8_t* FileStream::Acquire(uint32_t count) {
+  // One byte at least, so that an empty block is still a block.
+  uint8_t* block = static_cast<uint8_t*>(std::calloc(count ? count : 1, 1));
+  if (block == nullptr) return nullptr;
+  Read(block, count, nullptr);
+  return block;
+}
+
+void FileStream::Release(uint8_t* block) { std::free(block); }
+
+uint32_t FileStream::Seek(int32_t offset, int origin) {
+  int64_t wide = origin == kSeekSet ? static_cast<int64_t>(static_cast<uint32_t>(offset)) : offset;
+  int64_t result = open ? SysSeek(descriptor, wide, origin) : -1;
+  if (result < 0) {
+    RecordErrno(open ? errno : EBADF);
+    result = -1;
+  }
+  position = static_cast<uint32_t>(result);
+  return position;
+}
+
+void FileStream::Close() {
+  if (descriptor >= 0) SysClose(descriptor);
+  descriptor = -1;
+  open = false;
+  written = false;
+}
+
+uint32_t FileStream::Length() {
+  if (written) {
+    int64_t size = SysSeek(descriptor, 0, SEEK_END);
+    if (size >= 0) length = static_cast<uint32_t>(size);
+    SysSeek(descriptor, position, SEEK_SET);
+  }
+  return length;
+}
+
+}  // namespace sfx

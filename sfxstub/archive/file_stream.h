@@ -1,0 +1,54 @@
+#ifndef SFXSTUB_ARCHIVE_FILE_STREAM_H_
+#define SFXSTUB_ARCHIVE_FILE_STREAM_H_
+
+#include "sfxstub/archive/byte_stream.h"
+
+namespace sfx {
+
+// What other openers of the same file may do while this stream holds it open. Only Windows enforces
+// it; elsewhere every opener may read and write.
+enum class FileShare { kReadWrite, kReadOnly };
+
+// A stream over a POSIX-style file descriptor, always in untranslated byte mode and never inherited by
+// child processes. Files of 2 GiB or more are refused (LastError 223): all offsets here are 32-bit.
+class FileStream : public ByteStream {
+ public:
+  FileStream() = default;
+  ~FileStream() override { Close(); }
+
+  // Opens an existing file for reading. kReadOnly denies writers, renames and deletion while the
+  // stream stays open.
+  bool OpenRead(const char* path, FileShare share = FileShare::kReadWrite);
+  // Creates or truncates a file for reading and writing.
+  bool OpenWrite(const char* path);
+
+  bool Read(void* buffer, uint32_t count, uint32_t* transferred) override;
+  bool Write(const void* buffer, uint32_t count, uint32_t* transferred) override;
+  // A zero-filled heap block of count bytes, then read from position: bytes past the end stay zero.
+  uint8_t* Acquire(uint32_t count) override;
+  void Release(uint8_t* block) override;
+  // With origin kSeekSet the offset is taken as an unsigned 32-bit position.
+  uint32_t Seek(int32_t offset, int origin) override;
+  void Close() override;
+  uint32_t Length() override;
+
+  bool IsOpen() const { return open; }
+  // Windows system error code of the last failed operation; never reset by a later success.
+  uint32_t LastError() const { return lastError; }
+
+ private:
+  bool FinishOpen();
+  void RecordErrno(int error);
+
+  bool open = false;
+  bool written = false;
+  int descriptor = -1;
+  uint32_t lastError = 0;
+};
+
+// Maps a C runtime errno value to the Windows system error code that means the same.
+uint32_t ErrnoToSystemError(int error);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_ARCHIVE_FILE_STREAM_H_

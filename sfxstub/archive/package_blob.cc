@@ -1,0 +1,62 @@
+#include "sfxstub/archive/package_blob.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace sfx {
+namespace {
+
+// Neither a 32-bit process nor a 32-bit stream position can hold a block of this size.
+constexpr uint32_t kMaxBlockSize = 0x7FFFFFFF;
+
+void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* length) {
+  stream.Seek(0, kSeekSet);
+  uint8_t magic[kPackageBlobMagicSize] = {};
+  uint32_t got = 0;
+  if (!stream.Read(magic, kPackageBlobMagicSize, &got) || got != kPackageBlobMagicSize ||
+      std::memcmp(magic, kPackageBlobMagic, kPackageBlobMagicSize) != 0) {
+    return kDamagedPackage;
+  }
+  buffer->reset();
+  uint32_t unpackedSize = ReadU32(stream);
+  uint32_t packedSize = ReadU32(stream);
+  if (unpackedSize > kMaxBlockSize) return kErrorNotEnoughMemory;
+  if (static_cast<uint64_t>(stream.position) + packedSize > stream.Length()) {
+    return kErrorNotEnoughMemory;
+  }
+
+  HeapBlock output(static_cast<uint8_t*>(std::malloc(unpackedSize ? unpackedSize : 1)));
+  if (!output) return kErrorNotEnoughMemory;
+  AcquiredBlock<ByteStream> packed(stream, packedSize);
+  if (!packed) return kErrorNotEnoughMemory;
+
+  uLongf outLength = unpackedSize;
+  int status = uncompress(output.get(), &outLength, packed.get(), packedSize);
+  if (status != Z_OK) return kDamagedPackage;
+  *length = static_cast<uint32_t>(outLength);
+  *buffer = std::move(output);
+  return kOk;
+}
+
+ResultCode WritePackageBlob(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out) {
+  if (size > kMaxBlockSize) return kErrorNotEnoughMemory;
+  uLongf packedSize = compressBound(size);
+  std::vector<uint8_t> packed(packedSize);
+  if (compress2(packed.data(), &packedSize, data, size, Z_BEST_COMPRESSION) != Z_OK) {
+    return kErrorNotEnoughMemory;
+  }
+  out->insert(out->end(), kPackageBlobMagic, kPackageBlobMagic + kPackageBlobMagicSize);
+  AppendU32(out, size);
+  AppendU32(out, static_cast<uint32_t>(packedSize));
+  out->insert(out->end(), packed.begin(), packed.begin() + packedSize);
+  return kOk;
+}
+
+}  // namespace sfx

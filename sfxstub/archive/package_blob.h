@@ -1,0 +1,31 @@
+// A package blob: the 16-byte magic "JUXsetupFPkgFile", the unpacked size, the packed size (both
+// 32-bit little-endian) and one zlib stream of packed size bytes.
+#ifndef SFXSTUB_ARCHIVE_PACKAGE_BLOB_H_
+#define SFXSTUB_ARCHIVE_PACKAGE_BLOB_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "sfxstub/archive/byte_stream.h"
+#include "sfxstub/archive/heap_block.h"
+#include "sfxstub/result_code.h"
+
+namespace sfx {
+
+constexpr char kPackageBlobMagic[] = "JUXsetupFPkgFile";
+constexpr uint32_t kPackageBlobMagicSize = 16;
+constexpr uint32_t kPackageBlobHeaderSize = 24;
+
+// Decompresses the blob that starts at offset 0 of stream into a new heap buffer of the declared
+// unpacked size. Returns 0, 8 (no memory, or fewer than packed size bytes after the header) or
+// 0x20000011 (wrong magic, or data that do not decompress into unpacked size bytes). On failure no
+// buffer is handed out. Declared sizes of 2 GiB or more are refused with 8 before any allocation.
+ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* length);
+
+// Appends a blob holding data, compressed with zlib at level 9, to out. Returns 0, or 8 when the
+// data are too large for a blob or compression fails.
+ResultCode WritePackageBlob(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_ARCHIVE_PACKAGE_BLOB_H_

@@ -1,0 +1,42 @@
+// Helpers shared by the tests: a scratch directory per test and whole-file reads and writes.
+#ifndef SFXSTUB_TESTS_TEST_SUPPORT_H_
+#define SFXSTUB_TESTS_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sfx {
+namespace test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory under the system's temporary folder, removed with everything in it on
+// destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() joined with name by the platform's separator.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+Bytes ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+Bytes BytesOf(const std::string& text);
+// Deterministic pseudo-random bytes.
+Bytes NoiseBytes(size_t size, uint32_t seed);
+
+}  // namespace test
+}  // namespace sfx
+
+#endif  // SFXSTUB_TESTS_TEST_SUPPORT_H_
