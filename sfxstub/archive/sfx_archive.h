@@ -1,0 +1,77 @@
+// The package appended to the stub: verified first, then read through the trailer at the end of the
+// signed range, the chunk directory it points to, and the file list.
+#ifndef SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
+#define SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sfxstub/archive/byte_stream.h"
+#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/result_code.h"
+#include "sfxstub/verify/dsa_public_key.h"
+
+namespace sfx {
+
+constexpr char kTrailerMagic[] = "JUXsetupSelfExt2";
+constexpr uint32_t kTrailerSize = 20;
+
+// One listed file: stored raw at offset (absolute in the package file), size bytes, stamped with
+// time (seconds since 1970 UTC, signed 32-bit) on extraction.
+struct ArchiveEntry {
+  std::string name;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  uint32_t time = 0;
+};
+
+class SfxArchive {
+ public:
+  // Verifies with the key built into the program.
+  SfxArchive();
+  // Verifies with another key: the packaging tool and tests.
+  explicit SfxArchive(const DsaPublicKey& key);
+  ~SfxArchive();
+  SfxArchive(const SfxArchive&) = delete;
+  SfxArchive& operator=(const SfxArchive&) = delete;
+
+  // Opens the package file first (denying writers, renames and deletion until destruction), then
+  // verifies its signature and reads the directory. Returns 0, 2 (cannot open), 87 (mode is not
+  // "extract"), 1006 (damaged or not signed) or 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long).
+  ResultCode Open(const char* path);
+  // Decompresses the main program to destination. Returns 0, 1006 or 82; no partial file stays.
+  ResultCode ExtractMainProgram(const char* destination);
+  // Writes every listed file into directory, in list order. Returns 0 or the first failure.
+  ResultCode ExtractFiles(const char* directory);
+  ResultCode ExtractEntry(const char* directory, const ArchiveEntry& entry);
+
+  // The chunk walks, over memory streams of the decompressed directory.
+  ResultCode ParseDirectory(ByteStream& directory);
+  ResultCode ParseFileList(ByteStream& list);
+  ResultCode ParseFileRecord(ByteStream& record);
+
+  // Where the package's signed data end, after a successful Open.
+  uint32_t SignedLength() const { return signedLength; }
+  // The "MODE" text read by the last ParseDirectory.
+  const std::string& Mode() const { return mode; }
+
+  uint32_t mainProgramOffset = 0;
+  uint32_t mainProgramSize = 0;
+  FileStream stream;
+  std::string commandTemplate;
+  std::vector<ArchiveEntry> entries;
+
+ private:
+  const DsaPublicKey& key;
+  uint32_t signedLength = 0;
+  std::string mode;
+};
+
+// True when name is safe to create inside the extraction directory: not empty, not absolute or
+// rooted, no drive, no ':' and no "." or ".." component ('\\' and '/' both separate).
+bool IsSafeEntryName(const std::string& name);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
