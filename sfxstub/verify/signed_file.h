@@ -16,6 +16,17 @@ enum SignatureKind : uint32_t {
 };
 
 constexpr uint32_t kSignatureBytes = 40;
+constexpr uint32_t kDigestBytes = 16;
+
+// The record formats. Magics are 8 ASCII bytes without a terminator; hexadecimal text gives each byte
+// as two digits, most significant first.
+constexpr uint32_t kRecordMagicSize = 8;
+constexpr char kBinarySignatureMagic[] = "JUXSignd";
+constexpr char kTextSignatureMagic[] = "JUXSignA";
+constexpr char kTextDigestMagic[] = "JUX_MD5a";
+constexpr uint32_t kBinarySignatureRecordSize = 48;  // r, s, magic
+constexpr uint32_t kTextSignatureRecordSize = 96;    // magic, 80 digits, magic
+constexpr uint32_t kTextDigestRecordSize = 48;       // magic, 32 digits, magic
 
 // Finds the record; every output may be null and is written only on success. signature receives
 // the 40 decoded bytes (16 for kTextDigest). Returns 0, 0x2000000B, or the open's LastError.

@@ -1,0 +1,48 @@
+// The public key block inside the stub executable. The stub is built with an all-zero key; the
+// packaging tool writes the signer's key into the built executable ("stamping"), so that one stub
+// build serves any signer. Layout, at any offset in the image:
+//
+//   offset  size  content
+//   0       16    the marker "JUXsetupDSAKey01", found exactly once in a stub image
+//   16      128   p, unsigned big-endian
+//   144     20    q
+//   164     128   g
+//   292     128   y
+//
+// The functions below work on the image's bytes; the stub itself only reads its own block through
+// BuiltInPublicKey().
+#ifndef SFXSTUB_VERIFY_KEY_BLOCK_H_
+#define SFXSTUB_VERIFY_KEY_BLOCK_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sfxstub/result_code.h"
+#include "sfxstub/verify/dsa_public_key.h"
+
+namespace sfx {
+
+constexpr size_t kKeyBlockMarkerSize = 16;
+constexpr size_t kKeyBlockSize = kKeyBlockMarkerSize + sizeof(DsaPublicKey);
+static_assert(sizeof(DsaPublicKey) == 128 + 20 + 128 + 128, "the key fields are packed bytes");
+
+// The 16 marker bytes, read from the program's own block (so that no second copy of them exists in
+// any executable that links this).
+void KeyBlockMarker(uint8_t marker[kKeyBlockMarkerSize]);
+
+// Offset of the one key block in image. Returns 0, or 1006 with error saying why: no marker, more
+// than one, or a block cut short by the end of the image.
+ResultCode FindKeyBlock(const std::vector<uint8_t>& image, size_t* offset, std::string* error);
+// The key stamped into image (all zero when never stamped). Returns 0 or FindKeyBlock's failure.
+ResultCode ReadStampedKey(const std::vector<uint8_t>& image, DsaPublicKey* key, std::string* error);
+// Writes key into image's block; nothing else in image changes. Stamping again replaces the key.
+ResultCode StampKey(std::vector<uint8_t>* image, const DsaPublicKey& key, std::string* error);
+
+// True for the all-zero key of a stub never stamped.
+bool IsZeroKey(const DsaPublicKey& key);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_VERIFY_KEY_BLOCK_H_

@@ -1,0 +1,309 @@
+#include "sfxstub/verify/signed_file.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "sfxstub/archive/file_stream.h"
+#include "sfxstub/archive/heap_block.h"
+#include "sfxstub/verify/dsa_signature.h"
+
+#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
+#include <cryptopp/md5.h>
+
+namespace sfx {
+namespace {
+
+constexpr uint32_t kDigestBufferSize = 2048;
+// A text record ends no more than this many positions before the end of the file.
+constexpr uint32_t kTextScanPositions = 100;
+
+// The PE/COFF fields read to find the certificate table (offsets from the "PE\0\0" signature, with
+// a 32-bit optional header).
+constexpr uint32_t kPeHeaderPointer = 0x3C;
+constexpr uint32_t kSizeOfOptionalHeader = 20;
+constexpr uint32_t kNumberOfRvaAndSizes = 116;
+constexpr uint32_t kCertificateTableOffset = 152;
+constexpr uint16_t kMinOptionalHeaderSize = 96;
+constexpr uint32_t kMinDataDirectories = 5;
+constexpr uint32_t kMaxCertificatePadding = 7;
+
+struct Record {
+  uint32_t kind = 0;
+  uint32_t offset = 0;  // the signed length
+  uint8_t value[kSignatureBytes] = {};
+};
+
+// Stream errors as results. The stream refuses files of 2 GiB or more: their offsets do not fit the
+// 32-bit range the records and digests work in, so such a file is reported as out of range.
+ResultCode StreamError(const FileStream& stream) {
+  uint32_t error = stream.LastError();
+  if (error == kErrorFileTooLarge) return kDamagedPackage;
+  return error != 0 ? error : kDamagedPackage;
+}
+
+// Reads exactly count bytes at offset; anything short or failed is no match.
+bool ReadAt(FileStream& stream, uint64_t offset, void* buffer, uint32_t count) {
+  if (offset + count > stream.Length()) return false;
+  if (stream.Seek(static_cast<int32_t>(offset), kSeekSet) != offset) return false;
+  uint32_t got = 0;
+  return stream.Read(buffer, count, &got) && got == count;
+}
+
+bool MagicAt(FileStream& stream, uint64_t offset, const char* magic) {
+  uint8_t bytes[kRecordMagicSize];
+  return ReadAt(stream, offset, bytes, kRecordMagicSize) &&
+         std::memcmp(bytes, magic, kRecordMagicSize) == 0;
+}
+
+// The integer readers do not report short reads, so the bounds are checked first.
+bool U16At(FileStream& stream, uint64_t offset, uint16_t* value) {
+  if (offset + 2 > stream.Length()) return false;
+  if (stream.Seek(static_cast<int32_t>(offset), kSeekSet) != offset) return false;
+  *value = ReadU16(stream);
+  return true;
+}
+
+bool U32At(FileStream& stream, uint64_t offset, uint32_t* value) {
+  if (offset + 4 > stream.Length()) return false;
+  if (stream.Seek(static_cast<int32_t>(offset), kSeekSet) != offset) return false;
+  *value = ReadU32(stream);
+  return true;
+}
+
+// The offset of the PE certificate table, or 0 when the file is no PE image or has no such table.
+uint64_t CertificateTableOffset(FileStream& stream) {
+  uint16_t dosMagic = 0;
+  if (!U16At(stream, 0, &dosMagic) || (dosMagic != 0x5A4D && dosMagic != 0x4D5A)) return 0;  // MZ, ZM
+  uint32_t header = 0;
+  if (!U32At(stream, kPeHeaderPointer, &header)) return 0;
+  uint8_t signature[4];
+  if (!ReadAt(stream, header, signature, 4) || std::memcmp(signature, "PE\0\0", 4) != 0) return 0;
+  uint16_t optionalHeaderSize = 0;
+  if (!U16At(stream, uint64_t{header} + kSizeOfOptionalHeader, &optionalHeaderSize) ||
+      optionalHeaderSize < kMinOptionalHeaderSize) {
+    return 0;
+  }
+  uint32_t directories = 0;
+  if (!U32At(stream, uint64_t{header} + kNumberOfRvaAndSizes, &directories) ||
+      directories < kMinDataDirectories) {
+    return 0;
+  }
+  uint32_t table = 0;
+  if (!U32At(stream, uint64_t{header} + kCertificateTableOffset, &table)) return 0;
+  return table;
+}
+
+bool FindBinaryRecord(FileStream& stream, Record* record) {
+  const uint32_t size = stream.Length();
+  if (size < kBinarySignatureRecordSize) return false;
+  uint64_t end = size;
+  if (!MagicAt(stream, size - kRecordMagicSize, kBinarySignatureMagic)) {
+    end = CertificateTableOffset(stream);
+    if (end == 0) return false;
+    if (end > kMaxCertificatePadding) {
+      for (uint32_t step = 0; step < kMaxCertificatePadding; ++step) {
+        uint8_t byte = 0xFF;
+        if (!ReadAt(stream, end - 1, &byte, 1) || byte != 0) break;
+        --end;
+      }
+    }
+    if (end < kBinarySignatureRecordSize ||
+        !MagicAt(stream, end - kRecordMagicSize, kBinarySignatureMagic)) {
+      return false;
+    }
+  }
+  const uint64_t offset = end - kBinarySignatureRecordSize;
+  if (!ReadAt(stream, offset, record->value, kSignatureBytes)) return false;
+  record->kind = kBinarySignature;
+  record->offset = static_cast<uint32_t>(offset);
+  return true;
+}
+
+bool IsHexSpace(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+int HexValue(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// One two-character field read as an unsigned base-16 number the way the C library's strtoul reads
+// it: leading blanks and a sign are taken, the first non-digit ends the number, nothing parsed is 0,
+// and a minus sign negates. The byte is the low 8 bits.
+uint8_t ParseHexPair(const uint8_t* text) {
+  uint32_t i = 0;
+  while (i < 2 && IsHexSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < 2 && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  uint32_t value = 0;
+  for (; i < 2 && HexValue(text[i]) >= 0; ++i) value = value * 16 + static_cast<uint32_t>(HexValue(text[i]));
+  if (negative) value = 0u - value;
+  return static_cast<uint8_t>(value);
+}
+
+// closingAt is the offset of the closing magic inside the record; the digits lie between the magics.
+bool FindTextRecord(FileStream& stream, const char* magic, uint32_t closingAt, uint32_t kind,
+                    Record* record) {
+  const uint32_t size = stream.Length();
+  if (size < kRecordMagicSize) return false;
+  const uint32_t highest = size - kRecordMagicSize;
+  uint32_t closing = 0;
+  bool found = false;
+  for (uint32_t back = 0; back < kTextScanPositions && back <= highest; ++back) {
+    if (MagicAt(stream, highest - back, magic)) {
+      closing = highest - back;
+      found = true;
+      break;
+    }
+  }
+  if (!found || closing < closingAt) return false;
+  const uint32_t offset = closing - closingAt;
+  uint8_t bytes[kTextSignatureRecordSize];
+  const uint32_t recordSize = closingAt + kRecordMagicSize;
+  if (!ReadAt(stream, offset, bytes, recordSize) ||
+      std::memcmp(bytes, magic, kRecordMagicSize) != 0) {
+    return false;
+  }
+  const uint32_t decoded = (closingAt - kRecordMagicSize) / 2;
+  for (uint32_t i = 0; i < decoded; ++i) {
+    record->value[i] = ParseHexPair(bytes + kRecordMagicSize + 2 * i);
+  }
+  record->kind = kind;
+  record->offset = offset;
+  return true;
+}
+
+ResultCode LocateRecord(const char* path, Record* record) {
+  if (path == nullptr) return kErrorInvalidParameter;
+  FileStream stream;
+  if (!stream.OpenRead(path)) return StreamError(stream);
+  if (FindBinaryRecord(stream, record) ||
+      FindTextRecord(stream, kTextSignatureMagic, kTextSignatureRecordSize - kRecordMagicSize,
+                     kTextSignature, record) ||
+      FindTextRecord(stream, kTextDigestMagic, kTextDigestRecordSize - kRecordMagicSize,
+                     kTextDigest, record)) {
+    return kOk;
+  }
+  return kBadSignature;
+}
+
+// MD5 of [start, end) of an open stream; the range has been checked against the file's size. A
+// read that fails or comes up short fails the digest with the stream's error.
+ResultCode DigestStreamRange(FileStream& stream, uint32_t start, uint32_t end, uint8_t digest[16]) {
+  HeapBlock buffer(static_cast<uint8_t*>(std::malloc(kDigestBufferSize)));
+  if (!buffer) return kErrorNotEnoughMemory;
+  if (stream.Seek(static_cast<int32_t>(start), kSeekSet) != start) return StreamError(stream);
+  CryptoPP::Weak::MD5 md5;
+  for (uint32_t remaining = end - start; remaining > 0;) {
+    const uint32_t want = remaining < kDigestBufferSize ? remaining : kDigestBufferSize;
+    uint32_t got = 0;
+    if (!stream.Read(buffer.get(), want, &got) || got != want) return StreamError(stream);
+    md5.Update(buffer.get(), want);
+    remaining -= want;
+  }
+  md5.Final(digest);
+  return kOk;
+}
+
+// MD5 of the signed range [0, signedLength). Unlike FileDigest's end, a signed length of 0 is the
+// empty range, not the whole file.
+ResultCode DigestSignedRange(const char* path, uint32_t signedLength, uint8_t digest[16]) {
+  FileStream stream;
+  if (!stream.OpenRead(path)) return StreamError(stream);
+  if (signedLength > stream.Length()) return kDamagedPackage;
+  return DigestStreamRange(stream, 0, signedLength, digest);
+}
+
+// PrintableDigest of the signed range, read into memory whole.
+ResultCode PrintableSignedRangeDigest(const char* path, uint32_t signedLength, uint8_t digest[16]) {
+  HeapBlock range;
+  {
+    FileStream stream;
+    if (!stream.OpenRead(path)) return StreamError(stream);
+    if (signedLength > stream.Length()) return kDamagedPackage;
+    range.reset(static_cast<uint8_t*>(std::malloc(signedLength ? signedLength : 1)));
+    if (!range) return kErrorNotEnoughMemory;
+    uint32_t got = 0;
+    if (stream.Seek(0, kSeekSet) != 0 || !stream.Read(range.get(), signedLength, &got) ||
+        got != signedLength) {
+      return StreamError(stream);
+    }
+  }
+  return PrintableDigest(range.get(), signedLength, digest);
+}
+
+bool ModeAccepts(int mode, uint32_t kind) {
+  switch (mode) {
+    case 2: return kind == kTextSignature || kind == kBinarySignature;
+    case 3: return kind == kTextDigest;
+    default: return true;
+  }
+}
+
+}  // namespace
+
+ResultCode FindSignatureRecord(const char* path, uint8_t* signature, uint32_t* kind,
+                               uint32_t* signedLength) {
+  Record record;
+  ResultCode result = LocateRecord(path, &record);
+  if (result != kOk) return result;
+  if (signature) {
+    std::memcpy(signature, record.value, record.kind == kTextDigest ? kDigestBytes : kSignatureBytes);
+  }
+  if (kind) *kind = record.kind;
+  if (signedLength) *signedLength = record.offset;
+  return kOk;
+}
+
+ResultCode VerifySignedFile(const char* path, int mode, const DsaPublicKey& key) {
+  if (mode == 0) return kOk;
+  Record record;
+  ResultCode result = LocateRecord(path, &record);
+  if (result != kOk) return result;
+  if (!ModeAccepts(mode, record.kind)) return kBadSignature;
+
+  uint8_t digest[kDigestBytes];
+  if (record.kind == kBinarySignature) {
+    result = DigestSignedRange(path, record.offset, digest);
+  } else {
+    result = PrintableSignedRangeDigest(path, record.offset, digest);
+  }
+  if (result != kOk) return result;
+  if (record.kind == kTextDigest) {
+    return std::memcmp(digest, record.value, kDigestBytes) == 0 ? kOk : kBadSignature;
+  }
+  return VerifyDsaSignature(digest, record.value, kSignatureBytes, key);
+}
+
+ResultCode FileDigest(const char* path, int32_t start, int32_t end, uint8_t digest[16]) {
+  std::memset(digest, 0, kDigestBytes);
+  if (path == nullptr) return kErrorInvalidParameter;
+  FileStream stream;
+  if (!stream.OpenRead(path)) return StreamError(stream);
+  const int64_t size = stream.Length();
+  int64_t last = end;
+  if (last <= 0) last += size;
+  if (start < 0 || last < start || last > size) return kDamagedPackage;
+  return DigestStreamRange(stream, static_cast<uint32_t>(start), static_cast<uint32_t>(last), digest);
+}
+
+void BufferDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {
+  CryptoPP::Weak::MD5 md5;
+  if (length > 0) md5.Update(bytes, length);
+  md5.Final(digest);
+}
+
+ResultCode PrintableDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {
+  std::memset(digest, 0, kDigestBytes);
+  HeapBlock kept(static_cast<uint8_t*>(std::malloc(length ? length : 1)));
+  if (!kept) return kErrorNotEnoughMemory;
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (bytes[i] >= 0x20 && bytes[i] <= 0x7F) kept[count++] = bytes[i];
+  }
+  BufferDigest(kept.get(), count, digest);
+  return kOk;
+}
+
+}  // namespace sfx
