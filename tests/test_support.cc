@@ -1,11 +1,14 @@
 #include "tests/test_support.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+
+#include <sys/stat.h>
 
 namespace sfx {
 namespace test {
@@ -51,6 +54,21 @@ Bytes ReadFileBytes(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::error_code error;
   return fs::exists(path, error);
+}
+
+int64_t FileModificationTime(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return -1;
+  return static_cast<int64_t>(info.st_mtime);
+}
+
+void SetEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) setenv(name, value, 1);
+  else unsetenv(name);
+#endif
 }
 
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }

@@ -31,6 +31,11 @@ class ScratchDir {
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 Bytes ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// Seconds since 1970 UTC of the file's last modification, or -1.
+int64_t FileModificationTime(const std::string& path);
+
+// Sets or, with value null, removes an environment variable of this process.
+void SetEnvironment(const char* name, const char* value);
 
 Bytes BytesOf(const std::string& text);
 // Deterministic pseudo-random bytes.

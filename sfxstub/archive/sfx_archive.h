@@ -63,7 +63,7 @@ class SfxArchive {
   std::vector<ArchiveEntry> entries;
 
  private:
-  const DsaPublicKey& key;
+  DsaPublicKey key;  // a copy: the caller's key need not outlive the archive
   uint32_t signedLength = 0;
   std::string mode;
 };

@@ -1,0 +1,165 @@
+// Opening signed packages: the trailer, the directory blob and the main program, each damaged in turn
+// after signing, so that the signature holds and the archive's own checks are what is tested.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "sfxstub/archive/sfx_archive.h"
+#include "tests/signing_fixture.h"
+#include "tests/test_support.h"
+#include "tools/sfxpack/package_layout.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+
+Bytes Stub() { return test::BytesOf("MZ a stub image, whatever it holds"); }
+
+// A package with a main program and one file, laid out by the tool's own writer.
+Bytes GoodPackage(const std::string& commandTemplate = "/q") {
+  PackageSpec spec;
+  spec.stub = Stub();
+  spec.mainProgram = test::NoiseBytes(3000, 5);
+  spec.commandTemplate = commandTemplate;
+  spec.files.push_back(PackageFile{"data.bin", test::NoiseBytes(100, 6), 1234567});
+  ByteVector package;
+  std::string error;
+  EXPECT_EQ(LayOutPackage(spec, &package, &error), kOk) << error;
+  return package;
+}
+
+// Stub, any number of raw bytes, then a directory blob and trailer for these chunks.
+Bytes PackageWithDirectory(const ByteVector& chunks) {
+  PackageLayout layout(Stub());
+  EXPECT_EQ(layout.Finish(chunks), kOk);
+  return layout.bytes();
+}
+
+void PutU32(Bytes* bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+class OpenTest : public ::testing::Test {
+ protected:
+  ResultCode OpenSigned(const Bytes& unsigned_, SignatureKind kind = kBinarySignature) {
+    test::WriteFileBytes(path, test::SignedPackage(unsigned_, kind));
+    return archive.Open(path.c_str());
+  }
+
+  test::ScratchDir dir;
+  std::string path = dir.File("package.exe");
+  SfxArchive archive{test::TestPublicKey()};
+};
+
+TEST_F(OpenTest, GoodPackageOpensAndExtracts) {
+  for (SignatureKind kind : {kBinarySignature, kTextSignature}) {
+    SfxArchive fresh(test::TestPublicKey());
+    test::WriteFileBytes(path, test::SignedPackage(GoodPackage("run %CMDLINE%"), kind));
+    ASSERT_EQ(fresh.Open(path.c_str()), kOk) << kind;
+    EXPECT_EQ(fresh.commandTemplate, "run %CMDLINE%");
+    ASSERT_EQ(fresh.entries.size(), 1u);
+    std::string out = dir.File("setup.ovr");
+    ASSERT_EQ(fresh.ExtractMainProgram(out.c_str()), kOk);
+    EXPECT_EQ(test::ReadFileBytes(out), test::NoiseBytes(3000, 5));
+    ASSERT_EQ(fresh.ExtractFiles(dir.path().c_str()), kOk);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("data.bin")), test::NoiseBytes(100, 6));
+    EXPECT_EQ(test::FileModificationTime(dir.File("data.bin")), 1234567);
+  }
+}
+
+TEST_F(OpenTest, MissingFileIsNotFound) {
+  EXPECT_EQ(archive.Open(dir.File("absent.exe").c_str()), kErrorFileNotFound);
+}
+
+TEST_F(OpenTest, UnsignedDigestOnlyOrForeignPackagesAreDamaged) {
+  test::WriteFileBytes(path, GoodPackage());
+  EXPECT_EQ(archive.Open(path.c_str()), kErrorFileInvalid);
+  SfxArchive second(test::TestPublicKey());
+  test::WriteFileBytes(path, test::SignedPackage(GoodPackage(), kTextDigest));
+  EXPECT_EQ(second.Open(path.c_str()), kErrorFileInvalid) << "a digest record proves nothing";
+  SfxArchive third(test::TestPublicKey());
+  test::WriteFileBytes(path, test::SignedPackage(GoodPackage(), kBinarySignature, test::OtherSigningKey()));
+  EXPECT_EQ(third.Open(path.c_str()), kErrorFileInvalid);
+}
+
+TEST_F(OpenTest, SignedLengthBelowTheTrailerIsDamaged) {
+  // Signed ranges of 0 to 19 bytes cannot hold a trailer.
+  for (size_t size : {0u, 1u, 19u}) {
+    SfxArchive fresh(test::TestPublicKey());
+    test::WriteFileBytes(path, test::SignedPackage(test::NoiseBytes(size, 3), kBinarySignature));
+    EXPECT_EQ(fresh.Open(path.c_str()), kErrorFileInvalid) << size;
+  }
+}
+
+TEST_F(OpenTest, TrailerMagicDifferingInAnyByteIsDamaged) {
+  Bytes good = GoodPackage();
+  for (size_t i = 0; i < 16; ++i) {
+    Bytes damaged = good;
+    damaged[damaged.size() - 16 + i] ^= 0x01;
+    SfxArchive fresh(test::TestPublicKey());
+    test::WriteFileBytes(path, test::SignedPackage(damaged, kBinarySignature));
+    EXPECT_EQ(fresh.Open(path.c_str()), kErrorFileInvalid) << i;
+  }
+}
+
+TEST_F(OpenTest, DirectoryOffsetPastTheTrailerOrIntoGarbageIsDamaged) {
+  Bytes good = GoodPackage();
+  size_t trailer = good.size() - 20;
+  for (uint32_t offset : {static_cast<uint32_t>(trailer + 1), 0xFFFFFFFFu, 0u, 5u}) {
+    Bytes damaged = good;
+    PutU32(&damaged, trailer, offset);
+    SfxArchive fresh(test::TestPublicKey());
+    test::WriteFileBytes(path, test::SignedPackage(damaged, kBinarySignature));
+    EXPECT_EQ(fresh.Open(path.c_str()), kErrorFileInvalid) << offset;
+  }
+}
+
+TEST_F(OpenTest, DirectoryResultsReachTheCaller) {
+  EXPECT_EQ(OpenSigned(PackageWithDirectory(ChunkWriter().AddText("MODE", "install").bytes())),
+            kErrorInvalidParameter);
+  SfxArchive second(test::TestPublicKey());
+  test::WriteFileBytes(path, test::SignedPackage(PackageWithDirectory(ChunkWriter()
+                                                                         .AddText("MODE", "extract")
+                                                                         .AddWords("CMDP", {1, 2, 3})
+                                                                         .bytes()),
+                                                 kBinarySignature));
+  EXPECT_EQ(second.Open(path.c_str()), kBadChunkDirectory);
+}
+
+TEST_F(OpenTest, MainProgramOutsideTheSignedBytesOrDamagedIsRefused) {
+  ByteVector directory = ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {0, 0}).bytes();
+  ASSERT_EQ(OpenSigned(PackageWithDirectory(directory)), kOk);
+  EXPECT_EQ(archive.ExtractMainProgram(dir.File("a").c_str()), kErrorFileInvalid) << "no CMDP data";
+
+  // A blob pointing at the signature record itself, past the signed length.
+  SfxArchive second(test::TestPublicKey());
+  Bytes package = PackageWithDirectory(
+      ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {static_cast<uint32_t>(Stub().size()), 0x10000}).bytes());
+  test::WriteFileBytes(path, test::SignedPackage(package, kBinarySignature));
+  ASSERT_EQ(second.Open(path.c_str()), kOk);
+  EXPECT_EQ(second.ExtractMainProgram(dir.File("b").c_str()), kErrorFileInvalid);
+  EXPECT_FALSE(test::FileExists(dir.File("b")));
+}
+
+TEST_F(OpenTest, MainProgramToAMissingFolderCannotBeMade) {
+  ASSERT_EQ(OpenSigned(GoodPackage()), kOk);
+  EXPECT_EQ(archive.ExtractMainProgram(dir.File("no/such/setup.ovr").c_str()), kErrorCannotMake);
+}
+
+TEST_F(OpenTest, OpenPackageCannotBeChangedOrMovedOnWindows) {
+  ASSERT_EQ(OpenSigned(GoodPackage()), kOk);
+  std::FILE* writer = std::fopen(path.c_str(), "r+b");
+  int renamed = std::rename(path.c_str(), dir.File("moved.exe").c_str());
+#if defined(_WIN32)
+  EXPECT_EQ(writer, nullptr) << "a second opener must not write";
+  EXPECT_NE(renamed, 0) << "nor rename";
+  EXPECT_NE(std::remove(path.c_str()), 0) << "nor delete";
+#else
+  (void)renamed;
+#endif
+  if (writer) std::fclose(writer);
+}
+
+}  // namespace
+}  // namespace sfx

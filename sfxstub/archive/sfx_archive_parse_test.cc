@@ -1,0 +1,284 @@
+// The chunk walks and the extraction, over hand-made directories: no signature is involved here.
+#include <gtest/gtest.h>
+
+#include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/progress/progress.h"
+#include "tests/test_support.h"
+#include "tools/sfxpack/package_layout.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+
+ByteVector Record(const std::string& name, uint32_t offset, uint32_t size, uint32_t time) {
+  return ChunkWriter().AddText("NAME", name).AddWords("PTRL", {offset, size, time}).bytes();
+}
+
+ResultCode Parse(SfxArchive& archive, ByteVector directory) {
+  MemoryStream stream;
+  stream.Attach(directory.data(), static_cast<uint32_t>(directory.size()));
+  if (directory.empty()) {
+    Bytes one(1);
+    stream.Attach(one.data(), 0);
+    return archive.ParseDirectory(stream);
+  }
+  return archive.ParseDirectory(stream);
+}
+
+ByteVector ListOf(const std::vector<ByteVector>& records) {
+  ChunkWriter list;
+  for (const auto& r : records) list.Add("FILE", r);
+  return list.bytes();
+}
+
+struct DirectoryCase {
+  const char* what;
+  ByteVector directory;
+  ResultCode expected;
+};
+
+TEST(ParseDirectory, ResultTable) {
+  const ByteVector goodList = ListOf({Record("a.txt", 100, 5, 0)});
+  ByteVector modeWithZero = {'e', 'x', 't', 'r', 'a', 'c', 't', 0};
+  const DirectoryCase cases[] = {
+      {"minimal", ChunkWriter().AddText("MODE", "extract").bytes(), kOk},
+      {"no mode", ChunkWriter().AddText("CMDL", "x").bytes(), kErrorInvalidParameter},
+      {"empty directory", {}, kErrorInvalidParameter},
+      {"mode with a zero byte", ChunkWriter().Add("MODE", modeWithZero).bytes(), kErrorInvalidParameter},
+      {"mode in another case", ChunkWriter().AddText("MODE", "Extract").bytes(), kErrorInvalidParameter},
+      {"later mode replaces the earlier",
+       ChunkWriter().AddText("MODE", "extract").AddText("MODE", "install").bytes(), kErrorInvalidParameter},
+      {"12-byte CMDP", ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {1, 2, 3}).bytes(),
+       kBadChunkDirectory},
+      {"4-byte CMDP before the mode", ChunkWriter().AddWords("CMDP", {1}).AddText("MODE", "extract").bytes(),
+       kBadChunkDirectory},
+      {"unknown tags skipped",
+       ChunkWriter().AddText("ZZZZ", "junk").AddText("MODE", "extract").AddText("cmdl", "x").bytes(), kOk},
+      {"PTRL of 16 bytes in the last record",
+       ChunkWriter().AddText("MODE", "extract")
+           .Add("LIST", ChunkWriter().Add("FILE", Record("a", 0, 1, 0))
+                            .Add("FILE", ChunkWriter().AddText("NAME", "b").AddWords("PTRL", {1, 2, 3, 4}).bytes())
+                            .bytes())
+           .bytes(),
+       kErrorFileInvalid},
+      {"PTRL of 16 bytes in an earlier record",
+       ChunkWriter().AddText("MODE", "extract")
+           .Add("LIST", ChunkWriter().Add("FILE", ChunkWriter().AddText("NAME", "b").AddWords("PTRL", {1, 2, 3, 4}).bytes())
+                            .Add("FILE", Record("a", 0, 1, 0))
+                            .bytes())
+           .bytes(),
+       kErrorFileInvalid},
+      {"wrong mode wins over a damaged record",
+       ChunkWriter().AddText("MODE", "x")
+           .Add("LIST", ListOf({ChunkWriter().AddText("NAME", "b").AddWords("PTRL", {1}).bytes()}))
+           .bytes(),
+       kErrorInvalidParameter},
+      {"FILE without PTRL", ChunkWriter().AddText("MODE", "extract")
+                                .Add("LIST", ListOf({ChunkWriter().AddText("NAME", "b").bytes()}))
+                                .bytes(),
+       kErrorFileInvalid},
+      {"chunk running past the directory",
+       [] {
+         ByteVector d = ChunkWriter().AddText("MODE", "extract").AddText("CMDL", "abc").bytes();
+         d[d.size() - 7] = 40;  // CMDL's length byte
+         return d;
+       }(),
+       kErrorFileInvalid},
+      {"LIST running past the directory",
+       [&] {
+         ByteVector d = ChunkWriter().AddText("MODE", "extract").Add("LIST", goodList).bytes();
+         d[15 + 4 + 1] = 0x10;  // LIST length gains 4096
+         return d;
+       }(),
+       kErrorFileInvalid},
+      {"NAME running past its record",
+       ChunkWriter().AddText("MODE", "extract")
+           .Add("LIST", ListOf({[] {
+                  ByteVector r = Record("abc", 0, 1, 0);
+                  r[4] = 0x7F;
+                  return r;
+                }()}))
+           .bytes(),
+       kErrorFileInvalid},
+      {"stray bytes after the last chunk",
+       [] {
+         ByteVector d = ChunkWriter().AddText("MODE", "extract").bytes();
+         d.push_back('Q');
+         d.push_back('Q');
+         return d;
+       }(),
+       kOk},
+      {"empty LIST", ChunkWriter().AddText("MODE", "extract").Add("LIST", {}).bytes(), kOk},
+  };
+  for (const auto& c : cases) {
+    SfxArchive archive;
+    EXPECT_EQ(Parse(archive, c.directory), c.expected) << c.what;
+  }
+}
+
+TEST(ParseDirectory, KeepsTheLastCommandLineAndMainProgramAndEveryListInOrder) {
+  ByteVector directory = ChunkWriter()
+                             .AddText("CMDL", "first")
+                             .AddWords("CMDP", {10, 20})
+                             .Add("LIST", ListOf({Record("one", 1, 2, 3), Record("two", 4, 5, 6)}))
+                             .AddText("MODE", "extract")
+                             .AddText("CMDL", "second %CMDLINE%")
+                             .AddWords("CMDP", {30, 40})
+                             .Add("LIST", ChunkWriter().AddText("JUNK", "x").Add("FILE", Record("three", 7, 8, 9)).bytes())
+                             .bytes();
+  SfxArchive archive;
+  ASSERT_EQ(Parse(archive, directory), kOk);
+  EXPECT_EQ(archive.commandTemplate, "second %CMDLINE%");
+  EXPECT_EQ(archive.mainProgramOffset, 30u);
+  EXPECT_EQ(archive.mainProgramSize, 40u);
+  ASSERT_EQ(archive.entries.size(), 3u);
+  const char* names[] = {"one", "two", "three"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(archive.entries[i].name, names[i]);
+    EXPECT_EQ(archive.entries[i].offset, 3 * i + 1);
+    EXPECT_EQ(archive.entries[i].size, 3 * i + 2);
+    EXPECT_EQ(archive.entries[i].time, 3 * i + 3);
+  }
+}
+
+TEST(ParseDirectory, TruncatedDirectoryNeverCrashesOrSucceedsWithMoreThanItHolds) {
+  ByteVector full = ChunkWriter()
+                        .AddText("MODE", "extract")
+                        .AddText("CMDL", "setup /q")
+                        .AddWords("CMDP", {1, 2})
+                        .Add("LIST", ListOf({Record("a", 1, 2, 3), Record("b", 4, 5, 6)}))
+                        .bytes();
+  for (size_t cut = 0; cut < full.size(); ++cut) {
+    SfxArchive archive;
+    ByteVector part(full.begin(), full.begin() + cut);
+    ResultCode result = Parse(archive, part);
+    // The mode comes first: any cut before its end loses it, any cut after damages a later chunk
+    // or drops it whole.
+    if (result == kOk) {
+      EXPECT_LE(archive.entries.size(), 2u) << cut;
+    }
+  }
+}
+
+struct NameCase {
+  const char* name;
+  bool safe;
+};
+
+TEST(IsSafeEntryName, RefusesEverythingThatLeavesTheDirectory) {
+  const NameCase cases[] = {
+      {"setup.ini", true},   {"sub\\file.txt", true}, {"sub/file.txt", true}, {"a..b", true},
+      {".hidden", true},     {"", false},             {"..\\x", false},       {"a\\..\\..\\x", false},
+      {"../x", false},       {"C:\\x", false},        {"C:x", false},         {"\\\\server\\x", false},
+      {"\\x", false},        {"/etc/passwd", false},  {"x:stream", false},    {".", false},
+      {"a\\.\\b", false},    {"a\\", false},          {"a\\\\b", false},      {"...", false},
+      {"x. ", false},        {"dir.\\x", false},      {"NUL", false},         {"con.txt", false},
+      {"a\\COM1.log", false}, {"lpt9", false},        {"console", true},      {"com10", true},
+      {"a\tb", false},       {"what?", false},        {"a*", false},          {"a|b", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSafeEntryName(c.name), c.safe) << "'" << c.name << "'";
+}
+
+TEST(ParseFileRecord, UnsafeNameDamagesThePackage) {
+  for (const char* name : {"..\\x", "a\\..\\..\\x", "C:\\x", "\\\\server\\x", "x:stream", ""}) {
+    SfxArchive archive;
+    ByteVector directory = ChunkWriter()
+                               .AddText("MODE", "extract")
+                               .Add("LIST", ListOf({Record("fine", 0, 1, 0), Record(name, 0, 1, 0)}))
+                               .bytes();
+    EXPECT_EQ(Parse(archive, directory), kErrorFileInvalid) << name;
+  }
+}
+
+class RecordingListener : public ProgressListener {
+ public:
+  void OnSetTotal(int32_t total) override { calls.push_back("total " + std::to_string(total)); }
+  void OnStep(int32_t bytes) override { calls.push_back("step " + std::to_string(bytes)); }
+  std::vector<std::string> calls;
+};
+
+class ExtractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    content = test::NoiseBytes(200, 17);
+    test::WriteFileBytes(source.File("package"), content);
+    ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+    SetProgressListener(&listener);
+  }
+  void TearDown() override { SetProgressListener(nullptr); }
+
+  void AddEntry(const std::string& name, uint32_t offset, uint32_t size, uint32_t time) {
+    archive.entries.push_back(ArchiveEntry{name, offset, size, time});
+  }
+
+  test::ScratchDir source;
+  test::ScratchDir target;
+  Bytes content;
+  SfxArchive archive;
+  RecordingListener listener;
+};
+
+TEST_F(ExtractTest, WritesEveryFileWithItsTimeAndReportsProgressAfterEach) {
+  AddEntry("ten", 0, 10, 1000000000);
+  AddEntry("twenty", 10, 20, 0x7FFFFFFF);
+  AddEntry("thirty", 190, 30, 86400);  // runs 20 bytes past the end of the file
+  AddEntry("empty", 5, 0, 12345);
+  ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk);
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total 60", "step 10", "step 20", "step 30", "step 0"}));
+  EXPECT_EQ(test::ReadFileBytes(target.File("ten")), Bytes(content.begin(), content.begin() + 10));
+  EXPECT_EQ(test::ReadFileBytes(target.File("twenty")), Bytes(content.begin() + 10, content.begin() + 30));
+  Bytes tail(content.begin() + 190, content.end());
+  tail.resize(30, 0);
+  EXPECT_EQ(test::ReadFileBytes(target.File("thirty")), tail) << "bytes past the end come out as zero";
+  EXPECT_TRUE(test::FileExists(target.File("empty")));
+  EXPECT_EQ(test::FileModificationTime(target.File("ten")), 1000000000);
+  EXPECT_EQ(test::FileModificationTime(target.File("twenty")), 0x7FFFFFFF);
+  EXPECT_EQ(test::FileModificationTime(target.File("empty")), 12345);
+}
+
+TEST_F(ExtractTest, EmptyListStillSetsTheTotal) {
+  ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk);
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total 0"}));
+}
+
+TEST_F(ExtractTest, ExistingFileIsTruncatedAndOverwritten) {
+  test::WriteFileBytes(target.File("f"), test::NoiseBytes(500, 1));
+  AddEntry("f", 0, 7, 0);
+  ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk);
+  EXPECT_EQ(test::ReadFileBytes(target.File("f")), Bytes(content.begin(), content.begin() + 7));
+}
+
+TEST_F(ExtractTest, FailingSecondEntryKeepsTheFirstAndNeverReadsTheThird) {
+  AddEntry("first", 0, 10, 0);
+  AddEntry("missing-dir\\second", 10, 10, 0);
+  AddEntry("third", 20, 10, 0);
+  ResultCode result = archive.ExtractFiles(target.path().c_str());
+#if defined(_WIN32)
+  EXPECT_EQ(result, kErrorFileNotFound) << "the folder in the name does not exist";
+#else
+  EXPECT_EQ(result, kOk) << "a backslash is an ordinary name character on the host";
+  GTEST_SKIP() << "directories in names only fail where '\\' separates";
+#endif
+  EXPECT_TRUE(test::FileExists(target.File("first")));
+  EXPECT_FALSE(test::FileExists(target.File("third")));
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total 30", "step 10"}));
+}
+
+TEST_F(ExtractTest, HugeSizeIsRefusedWithoutAllocating) {
+  AddEntry("big", 0, 0x80000000u, 0);
+  EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), kErrorNotEnoughMemory);
+  EXPECT_FALSE(test::FileExists(target.File("big")));
+}
+
+TEST_F(ExtractTest, MainProgramOutsideTheSignedRangeIsRefused) {
+  // Nothing was verified, so the signed range is empty: no blob can lie inside it.
+  archive.mainProgramOffset = 0;
+  archive.mainProgramSize = 100;
+  EXPECT_EQ(archive.ExtractMainProgram(target.File("setup.ovr").c_str()), kErrorFileInvalid);
+  EXPECT_FALSE(test::FileExists(target.File("setup.ovr")));
+}
+
+}  // namespace
+}  // namespace sfx

@@ -1,0 +1,128 @@
+#include "tools/sfxpack/file_io.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+namespace sfx {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string Describe(const std::string& path, const char* what) {
+  return path + ": " + what + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    *error = Describe(path, "cannot open");
+    return false;
+  }
+  bytes->clear();
+  uint8_t buffer[1 << 16];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  if (std::ferror(file.get())) {
+    *error = Describe(path, "cannot read");
+    return false;
+  }
+  return true;
+}
+
+bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>* bytes, std::string* error) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    *error = Describe(path, "cannot open");
+    return false;
+  }
+  bytes->resize(limit);
+  size_t got = std::fread(bytes->data(), 1, limit, file.get());
+  if (std::ferror(file.get())) {
+    *error = Describe(path, "cannot read");
+    return false;
+  }
+  bytes->resize(got);
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  std::string temporary = path + ".tmp~";
+  {
+    UniqueFile file(std::fopen(temporary.c_str(), "wb"));
+    if (!file) {
+      *error = Describe(path, "cannot create");
+      return false;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
+        std::fflush(file.get()) != 0) {
+      *error = Describe(path, "cannot write");
+      file.reset();
+      std::remove(temporary.c_str());
+      return false;
+    }
+  }
+  std::error_code code;
+  fs::rename(temporary, path, code);
+  if (code) {
+    *error = path + ": cannot replace: " + code.message();
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *error = Describe(path, "cannot read the time of");
+    return false;
+  }
+  *seconds = static_cast<int64_t>(info.st_mtime);
+  return true;
+}
+
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error) {
+  std::error_code code;
+  for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
+    if (it->is_directory(code)) {
+      *error = dir + ": holds the folder '" + it->path().filename().string() +
+               "'; a package extracts into one folder, so --dir takes files only";
+      return false;
+    }
+    names->push_back(it->path().filename().string());
+  }
+  if (code) {
+    *error = dir + ": cannot list: " + code.message();
+    return false;
+  }
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
+bool MakeDirectory(const std::string& dir, std::string* error) {
+  std::error_code code;
+  fs::create_directories(dir, code);
+  if (code) {
+    *error = dir + ": cannot create: " + code.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sfx

@@ -1,0 +1,25 @@
+#ifndef SFXSTUB_TOOLS_SFXPACK_FILE_IO_H_
+#define SFXSTUB_TOOLS_SFXPACK_FILE_IO_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+// Whole-file helpers for the tool. Errors are one line naming the file and the reason.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+// At most limit bytes from the start of the file.
+bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>* bytes, std::string* error);
+// Writes through a temporary file beside path and renames it over path, so that a failed write
+// never leaves a half-written output under the final name.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+// Modification time in seconds since 1970 UTC.
+bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
+// Regular files directly inside dir, sorted by name; subdirectories are an error.
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error);
+bool MakeDirectory(const std::string& dir, std::string* error);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_FILE_IO_H_

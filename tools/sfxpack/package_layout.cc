@@ -1,0 +1,109 @@
+#include "tools/sfxpack/package_layout.h"
+
+#include <cstring>
+#include <set>
+
+#include "sfxstub/archive/package_blob.h"
+#include "sfxstub/archive/sfx_archive.h"
+
+namespace sfx {
+namespace {
+
+void AppendU32(ByteVector* out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+ChunkWriter& ChunkWriter::Add(const char* tag, const ByteVector& payload) {
+  bytes_.insert(bytes_.end(), tag, tag + 4);
+  AppendU32(&bytes_, static_cast<uint32_t>(payload.size()));
+  bytes_.insert(bytes_.end(), payload.begin(), payload.end());
+  return *this;
+}
+
+ChunkWriter& ChunkWriter::AddText(const char* tag, const std::string& text) {
+  return Add(tag, ByteVector(text.begin(), text.end()));
+}
+
+ChunkWriter& ChunkWriter::AddWords(const char* tag, const std::vector<uint32_t>& words) {
+  ByteVector payload;
+  for (uint32_t word : words) AppendU32(&payload, word);
+  return Add(tag, payload);
+}
+
+ResultCode PackageLayout::AddBlob(const ByteVector& data, uint32_t* offset, uint32_t* size) {
+  size_t start = bytes_.size();
+  ResultCode result = WritePackageBlob(data.data(), static_cast<uint32_t>(data.size()), &bytes_);
+  if (result != kOk) return result;
+  *offset = static_cast<uint32_t>(start);
+  *size = static_cast<uint32_t>(bytes_.size() - start);
+  return kOk;
+}
+
+uint32_t PackageLayout::AddRaw(const ByteVector& data) {
+  uint32_t offset = static_cast<uint32_t>(bytes_.size());
+  bytes_.insert(bytes_.end(), data.begin(), data.end());
+  return offset;
+}
+
+ResultCode PackageLayout::Finish(const ByteVector& directoryChunks) {
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  ResultCode result = AddBlob(directoryChunks, &offset, &size);
+  if (result != kOk) return result;
+  AppendU32(&bytes_, offset);
+  bytes_.insert(bytes_.end(), kTrailerMagic, kTrailerMagic + 16);
+  return kOk;
+}
+
+ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error) {
+  uint64_t total = spec.stub.size() + spec.mainProgram.size() + 4096;
+  std::set<std::string> names;
+  for (const auto& file : spec.files) {
+    if (!IsSafeEntryName(file.name)) {
+      *error = "unsafe file name '" + file.name +
+               "' (empty, absolute, with a drive, ':', '.', '..' or a device name)";
+      return kErrorInvalidParameter;
+    }
+    if (!names.insert(file.name).second) {
+      *error = "file name '" + file.name + "' given twice";
+      return kErrorInvalidParameter;
+    }
+    total += file.bytes.size() + 64 + file.name.size();
+  }
+  // Deflate never grows data by more than a few bytes per 16 KiB block; the margin covers it.
+  if (total + spec.mainProgram.size() / 1000 > kMaxPackageSize) {
+    *error = "the package would not fit in 2 GiB";
+    return kErrorFileTooLarge;
+  }
+
+  PackageLayout layout(spec.stub);
+  uint32_t programOffset = 0;
+  uint32_t programSize = 0;
+  if (layout.AddBlob(spec.mainProgram, &programOffset, &programSize) != kOk) {
+    *error = "cannot compress the setup program";
+    return kErrorNotEnoughMemory;
+  }
+  ChunkWriter list;
+  for (const auto& file : spec.files) {
+    uint32_t offset = layout.AddRaw(file.bytes);
+    ChunkWriter record;
+    record.AddText("NAME", file.name)
+        .AddWords("PTRL", {offset, static_cast<uint32_t>(file.bytes.size()), file.time});
+    list.Add("FILE", record.bytes());
+  }
+  ChunkWriter directory;
+  directory.AddText("MODE", "extract")
+      .AddText("CMDL", spec.commandTemplate)
+      .AddWords("CMDP", {programOffset, programSize})
+      .Add("LIST", list.bytes());
+  if (layout.Finish(directory.bytes()) != kOk) {
+    *error = "cannot compress the directory";
+    return kErrorNotEnoughMemory;
+  }
+  *out = std::move(layout.bytes());
+  return kOk;
+}
+
+}  // namespace sfx

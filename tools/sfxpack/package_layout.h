@@ -1,0 +1,69 @@
+// Writing side of the package format: chunk lists, the directory, and the layout of a package file
+// after the stub (blobs, raw files, the directory blob and the trailer). Signing comes after.
+#ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_LAYOUT_H_
+#define SFXSTUB_TOOLS_SFXPACK_PACKAGE_LAYOUT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sfxstub/result_code.h"
+
+namespace sfx {
+
+using ByteVector = std::vector<uint8_t>;
+
+// Appends chunks: a four-letter tag, the payload's 32-bit little-endian length, the payload.
+class ChunkWriter {
+ public:
+  ChunkWriter& Add(const char* tag, const ByteVector& payload);
+  ChunkWriter& AddText(const char* tag, const std::string& text);
+  ChunkWriter& AddWords(const char* tag, const std::vector<uint32_t>& words);
+  const ByteVector& bytes() const { return bytes_; }
+
+ private:
+  ByteVector bytes_;
+};
+
+struct PackageFile {
+  std::string name;
+  ByteVector bytes;
+  uint32_t time = 0;  // seconds since 1970 UTC
+};
+
+// A package file being laid out: the stub first, then whatever is added, in order.
+class PackageLayout {
+ public:
+  explicit PackageLayout(ByteVector stub) : bytes_(std::move(stub)) {}
+
+  // Appends data compressed as a package blob; returns 0 or 8, with the blob's offset and size.
+  ResultCode AddBlob(const ByteVector& data, uint32_t* offset, uint32_t* size);
+  // Appends data as they are; returns their offset.
+  uint32_t AddRaw(const ByteVector& data);
+  // Appends the directory blob for the given chunk list, then the trailer that points to it.
+  ResultCode Finish(const ByteVector& directoryChunks);
+
+  ByteVector& bytes() { return bytes_; }
+
+ private:
+  ByteVector bytes_;
+};
+
+struct PackageSpec {
+  ByteVector stub;  // with its key already stamped
+  ByteVector mainProgram;
+  std::string commandTemplate;
+  std::vector<PackageFile> files;
+};
+
+// The unsigned package for spec: stub, main program blob, the files raw, the directory ("MODE"
+// "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses unsafe or duplicate names and
+// packages that would not fit in 2 GiB; error then says why.
+ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error);
+
+// The biggest package the stub's 32-bit file offsets can address, signature included.
+constexpr uint64_t kMaxPackageSize = 0x7FFFFFFF;
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_PACKAGE_LAYOUT_H_

@@ -1,0 +1,337 @@
+#include "tools/sfxpack/sfxpack_commands.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/platform/join_path.h"
+#include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/sfxpack_keys.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace sfx {
+namespace {
+
+// The key block sits in the stub, at the start of a package file; no stub comes near this size.
+constexpr size_t kStubSearchLimit = 16u << 20;
+constexpr size_t kLargeBuild = 16u << 20;
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "sfxpack: %s\n", message.c_str());
+  return kExitFailed;
+}
+
+void Progress(bool show, const char* stage) {
+  if (show) std::fprintf(stderr, "\rsfxpack: %-40s", stage);
+}
+
+const char* KindName(uint32_t kind) {
+  switch (kind) {
+    case kBinarySignature: return "binary signature";
+    case kTextSignature: return "text signature";
+    case kTextDigest: return "text digest";
+    default: return "unknown";
+  }
+}
+
+std::string IsoTime(uint32_t time) {
+  std::time_t seconds = static_cast<int32_t>(time);
+  std::tm parts{};
+#if defined(_WIN32)
+  gmtime_s(&parts, &seconds);
+#else
+  gmtime_r(&seconds, &parts);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// The key to verify FILE with: --pub when given, else the key stamped in FILE's stub.
+bool VerificationKey(const ParsedArgs& args, const std::string& file, DsaPublicKey* key,
+                     std::string* error) {
+  if (args.Has("pub")) return LoadPublicKeyFile(args.Get("pub"), key, error);
+  ByteVector head;
+  if (!ReadFilePrefix(file, kStubSearchLimit, &head, error)) return false;
+  if (!ReadStubKey(head, key, error)) {
+    *error = file + ": " + *error + "; give the key with --pub";
+    return false;
+  }
+  return true;
+}
+
+std::string OpenFailure(const std::string& file, ResultCode result) {
+  switch (result) {
+    case kErrorFileNotFound: return file + ": cannot open";
+    case kErrorInvalidParameter: return file + ": the package's mode is not \"extract\"";
+    case kBadChunkDirectory: return file + ": damaged package directory (a \"CMDP\" chunk of the wrong size)";
+    default: return file + ": not a valid signed package (damaged, or signed with another key)";
+  }
+}
+
+int RunKeygen(const ParsedArgs& args) {
+  std::string prefix = args.Get("out");
+  if (prefix.empty()) return Fail("keygen: --out PREFIX is required");
+  std::string error;
+  if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", &error)) return Fail(error);
+  std::printf("wrote %s.key (private, PKCS#8 PEM) and %s.pub (public, PEM)\n", prefix.c_str(),
+              prefix.c_str());
+  return kExitOk;
+}
+
+int RunStampKey(const ParsedArgs& args) {
+  std::string in = args.Get("stub"), pub = args.Get("pub"), out = args.Get("out");
+  if (in.empty() || pub.empty() || out.empty()) return Fail("stamp-key: --stub, --pub and -o are required");
+  std::string error;
+  ByteVector stub;
+  DsaPublicKey key;
+  if (!ReadWholeFile(in, &stub, &error) || !LoadPublicKeyFile(pub, &key, &error)) return Fail(error);
+  if (!StampStubKey(&stub, key, &error)) return Fail(in + ": " + error);
+  if (!WriteWholeFile(out, stub, &error)) return Fail(error);
+  std::printf("stamped %s into %s\n", pub.c_str(), out.c_str());
+  return kExitOk;
+}
+
+bool ParseRecordKind(const std::string& text, uint32_t* kind) {
+  if (text == "binary") *kind = kBinarySignature;
+  else if (text == "text") *kind = kTextSignature;
+  else if (text == "digest") *kind = kTextDigest;
+  else return false;
+  return true;
+}
+
+// File times are the sources' modification times, no later than SOURCE_DATE_EPOCH when it is set,
+// and inside the signed 32-bit range the package stores.
+bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
+  int64_t seconds = 0;
+  if (!FileTime(path, &seconds, error)) return false;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    long long limit = std::strtoll(epoch, &end, 10);
+    if (end == epoch || *end != '\0') {
+      *error = "SOURCE_DATE_EPOCH is not a number of seconds";
+      return false;
+    }
+    if (seconds > limit) seconds = limit;
+  }
+  if (seconds < INT32_MIN) seconds = INT32_MIN;
+  if (seconds > INT32_MAX) seconds = INT32_MAX;
+  *time = static_cast<uint32_t>(static_cast<int32_t>(seconds));
+  return true;
+}
+
+bool AddFile(const std::string& name, const std::string& path, PackageSpec* spec, std::string* error) {
+  PackageFile file;
+  file.name = name;
+  if (!ReadWholeFile(path, &file.bytes, error) || !PackageTime(path, &file.time, error)) return false;
+  spec->files.push_back(std::move(file));
+  return true;
+}
+
+int RunBuild(const ParsedArgs& args) {
+  std::string stubPath = args.Get("stub"), keyPath = args.Get("key"), setupPath = args.Get("setup"),
+              out = args.Get("out");
+  if (stubPath.empty() || keyPath.empty() || setupPath.empty() || out.empty()) {
+    return Fail("build: --stub, --key, --setup and -o are required");
+  }
+  uint32_t kind = kBinarySignature;
+  if (!ParseRecordKind(args.Get("record", "binary"), &kind)) {
+    return Fail("build: --record takes binary, text or digest");
+  }
+  bool verbose = isatty(fileno(stderr)) != 0;
+  std::string error;
+  SigningKey signer;
+  PackageSpec spec;
+  if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &spec.stub, &error) ||
+      !ReadWholeFile(setupPath, &spec.mainProgram, &error)) {
+    return Fail(error);
+  }
+  if (!PrepareStubKey(&spec.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
+  // The bare stub carries a signature record of its own, ahead of the package data.
+  if (!AppendRecord(&spec.stub, kBinarySignature, signer, &error)) return Fail(error);
+  spec.commandTemplate = args.Get("command");
+
+  for (const std::string& item : args.All("file")) {
+    size_t equals = item.find('=');
+    if (equals == std::string::npos || equals == 0) return Fail("build: --file takes NAME=PATH, not '" + item + "'");
+    if (!AddFile(item.substr(0, equals), item.substr(equals + 1), &spec, &error)) return Fail(error);
+  }
+  if (args.Has("dir")) {
+    std::string dir = args.Get("dir");
+    std::vector<std::string> names;
+    if (!ListDirectory(dir, &names, &error)) return Fail(error);
+    for (const auto& name : names) {
+      if (!AddFile(name, JoinPath(dir, name.c_str()), &spec, &error)) return Fail(error);
+    }
+  }
+  size_t inputSize = spec.mainProgram.size();
+  for (const auto& file : spec.files) inputSize += file.bytes.size();
+  verbose = verbose && inputSize >= kLargeBuild;
+
+  Progress(verbose, "compressing");
+  ByteVector package;
+  if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);
+  Progress(verbose, "signing");
+  if (!AppendRecord(&package, kind, signer, &error)) return Fail(error);
+  if (package.size() > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
+  Progress(verbose, "writing");
+  if (!WriteWholeFile(out, package, &error)) return Fail(error);
+  if (verbose) std::fprintf(stderr, "\n");
+  std::printf("wrote %s: %zu bytes, %zu files, %s record\n", out.c_str(), package.size(), spec.files.size(),
+              KindName(kind));
+  return kExitOk;
+}
+
+int RunVerify(const ParsedArgs& args) {
+  const std::string& file = args.positionals()[0];
+  std::string error;
+  DsaPublicKey key;
+  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
+  ResultCode result = VerifySignedFile(file.c_str(), 2, key);
+  uint32_t kind = 0, signedLength = 0;
+  if (result == kOk) result = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength);
+  if (result != kOk) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", result);
+    return Fail(file + ": signature NOT valid (" + code + ")");
+  }
+  std::printf("%s: valid %s record, signed length %u bytes\n", file.c_str(), KindName(kind), signedLength);
+  return kExitOk;
+}
+
+int RunList(const ParsedArgs& args) {
+  const std::string& file = args.positionals()[0];
+  std::string error;
+  DsaPublicKey key;
+  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
+  SfxArchive archive(key);
+  ResultCode result = archive.Open(file.c_str());
+  if (result != kOk) return Fail(OpenFailure(file, result));
+  if (args.Has("json")) {
+    std::printf("{\"mode\": %s, \"command\": %s, \"mainProgram\": {\"offset\": %u, \"size\": %u}, \"entries\": [",
+                JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
+                archive.mainProgramOffset, archive.mainProgramSize);
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+      const ArchiveEntry& e = archive.entries[i];
+      std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
+                  JsonString(e.name).c_str(), e.offset, e.size, JsonString(IsoTime(e.time)).c_str());
+    }
+    std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
+    return kExitOk;
+  }
+  std::printf("mode:         %s\ncommand:      %s\nmain program: offset %u, size %u\nentries:      %zu\n",
+              archive.Mode().c_str(), archive.commandTemplate.c_str(), archive.mainProgramOffset,
+              archive.mainProgramSize, archive.entries.size());
+  for (const ArchiveEntry& e : archive.entries) {
+    std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.name.c_str());
+  }
+  return kExitOk;
+}
+
+int RunExtract(const ParsedArgs& args) {
+  const std::string& file = args.positionals()[0];
+  const std::string& dir = args.positionals()[1];
+  std::string error;
+  DsaPublicKey key;
+  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
+  SfxArchive archive(key);
+  ResultCode result = archive.Open(file.c_str());
+  if (result != kOk) return Fail(OpenFailure(file, result));
+  if (!MakeDirectory(dir, &error)) return Fail(error);
+  std::string setup = JoinPath(dir, "setup.ovr");
+  result = archive.ExtractMainProgram(setup.c_str());
+  if (result != kOk) return Fail(setup + ": cannot extract the setup program (error " + std::to_string(result) + ")");
+  result = archive.ExtractFiles(dir.c_str());
+  if (result != kOk) return Fail(dir + ": cannot extract the listed files (error " + std::to_string(result) + ")");
+  std::printf("extracted setup.ovr and %zu files into %s\n", archive.entries.size(), dir.c_str());
+  return kExitOk;
+}
+
+const OptionSpec kPubOption = {"pub", 0, "PUB", false, "public key (PEM); default: the key stamped in FILE"};
+
+}  // namespace
+
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands = {
+      {"keygen", "--out PREFIX", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
+       {{"out", 'o', "PREFIX", false, "where to write the two key files"}}, 0, RunKeygen},
+      {"stamp-key", "--stub IN --pub PUB -o OUT", "Write a copy of a stub with a public key in its key block.",
+       {{"stub", 0, "IN", false, "the stub executable"},
+        {"pub", 0, "PUB", false, "public key (PEM)"},
+        {"out", 'o', "OUT", false, "the stamped copy"}},
+       0, RunStampKey},
+      {"build",
+       "--stub STUB --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
+       "[--record binary|text|digest] [--restamp] -o OUT",
+       "Build a signed package: the stub, the setup program, the listed files, the signature.",
+       {{"stub", 0, "STUB", false, "the stub executable"},
+        {"key", 0, "KEY", false, "private key (PEM)"},
+        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction"},
+        {"command", 0, "TEMPLATE", false, "its arguments; %SRCPATH%, %TMPPATH%, %CMDLINE% are expanded"},
+        {"file", 0, "NAME=PATH", true, "a file to extract beside it, as NAME"},
+        {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
+        {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
+        {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
+        {"out", 'o', "OUT", false, "the package to write"}},
+       0, RunBuild},
+      {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},
+      {"list", "[--pub PUB] [--json] FILE", "Show a verified package's directory.",
+       {kPubOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},
+      {"extract", "[--pub PUB] FILE DIR", "Verify, then extract setup.ovr and every listed file into DIR.",
+       {kPubOption}, 2, RunExtract},
+  };
+  return commands;
+}
+
+const CommandSpec* FindCommand(const std::string& name) {
+  for (const auto& command : Commands()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+int RunCommand(const CommandSpec& command, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(command.options, args, &parsed, &error)) {
+    std::fprintf(stderr, "sfxpack %s: %s (see 'sfxpack %s --help')\n", command.name, error.c_str(), command.name);
+    return kExitUsage;
+  }
+  if (parsed.positionals().size() != command.positionals) {
+    std::fprintf(stderr, "sfxpack %s: expected %zu argument(s): %s\n", command.name, command.positionals,
+                 command.usage);
+    return kExitUsage;
+  }
+  return command.run(parsed);
+}
+
+}  // namespace sfx

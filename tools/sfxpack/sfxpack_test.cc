@@ -1,0 +1,219 @@
+// The packaging tool as a user runs it, round-tripped through the stub's own archive code.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/verify/key_block.h"
+#include "sfxstub/verify/signed_file.h"
+#include "tests/test_support.h"
+#include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/sfxpack_commands.h"
+#include "tools/sfxpack/sfxpack_keys.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+
+int RunTool(std::vector<std::string> args) {
+  const CommandSpec* command = FindCommand(args[0]);
+  if (command == nullptr) return -1;
+  args.erase(args.begin());
+  return RunCommand(*command, args);
+}
+
+// A stand-in for the stub executable: some image bytes around an empty key block.
+Bytes FakeStub() {
+  Bytes stub = test::BytesOf("MZ fake stub image ");
+  Bytes filler = test::NoiseBytes(3000, 77);
+  stub.insert(stub.end(), filler.begin(), filler.end());
+  uint8_t marker[kKeyBlockMarkerSize];
+  KeyBlockMarker(marker);
+  stub.insert(stub.end(), marker, marker + kKeyBlockMarkerSize);
+  stub.resize(stub.size() + sizeof(DsaPublicKey), 0);
+  stub.insert(stub.end(), filler.begin(), filler.begin() + 500);
+  return stub;
+}
+
+class SfxpackTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    keys = new test::ScratchDir;
+    ASSERT_EQ(RunTool({"keygen", "--out", keys->File("k")}), kExitOk);
+    ASSERT_EQ(RunTool({"keygen", "--out", keys->File("other")}), kExitOk);
+  }
+  static void TearDownTestSuite() {
+    delete keys;
+    keys = nullptr;
+  }
+
+  void SetUp() override {
+    test::WriteFileBytes(dir.File("stub.exe"), FakeStub());
+    setup = test::NoiseBytes(20000, 1);
+    for (size_t i = 0; i < setup.size(); i += 2) setup[i] = 'x';
+    test::WriteFileBytes(dir.File("setup.exe"), setup);
+    test::WriteFileBytes(dir.File("a.txt"), test::BytesOf("alpha"));
+    test::WriteFileBytes(dir.File("b.bin"), test::NoiseBytes(4096, 2));
+    std::string payload = dir.File("payload");
+    std::string error;
+    ASSERT_TRUE(MakeDirectory(payload, &error)) << error;
+    test::WriteFileBytes(dir.File("payload/c.dat"), test::NoiseBytes(10, 3));
+    test::WriteFileBytes(dir.File("payload/d.dat"), {});
+  }
+
+  std::vector<std::string> BuildArgs(const std::string& out, const std::string& record = "binary") {
+    return {"build", "--stub", dir.File("stub.exe"), "--key", keys->File("k.key"), "--setup",
+            dir.File("setup.exe"), "--command", "/q %CMDLINE%", "--file", "first.txt=" + dir.File("a.txt"),
+            "--file", "second.bin=" + dir.File("b.bin"), "--dir", dir.File("payload"), "--record", record,
+            "-o", out};
+  }
+
+  DsaPublicKey PublicKey(const std::string& name) {
+    DsaPublicKey key;
+    std::string error;
+    EXPECT_TRUE(LoadPublicKeyFile(keys->File(name), &key, &error)) << error;
+    return key;
+  }
+
+  static test::ScratchDir* keys;
+  test::ScratchDir dir;
+  Bytes setup;
+};
+
+test::ScratchDir* SfxpackTest::keys = nullptr;
+
+TEST_F(SfxpackTest, EveryRecordKindRoundTripsThroughTheArchiveCode) {
+  const std::pair<const char*, uint32_t> kinds[] = {
+      {"binary", kBinarySignature}, {"text", kTextSignature}, {"digest", kTextDigest}};
+  for (const auto& [name, kind] : kinds) {
+    SCOPED_TRACE(name);
+    std::string package = dir.File(std::string("pkg-") + name + ".exe");
+    ASSERT_EQ(RunTool(BuildArgs(package, name)), kExitOk);
+    uint32_t found = 99;
+    ASSERT_EQ(FindSignatureRecord(package.c_str(), nullptr, &found, nullptr), kOk);
+    EXPECT_EQ(found, kind);
+    if (kind == kTextDigest) {
+      // The stub accepts signatures only; a digest record is for integrity checks elsewhere.
+      EXPECT_EQ(RunTool({"verify", package}), kExitFailed);
+      continue;
+    }
+    EXPECT_EQ(RunTool({"verify", package}), kExitOk);
+
+    SfxArchive archive(PublicKey("k.pub"));
+    ASSERT_EQ(archive.Open(package.c_str()), kOk);
+    EXPECT_EQ(archive.commandTemplate, "/q %CMDLINE%");
+    ASSERT_EQ(archive.entries.size(), 4u);
+    const char* names[] = {"first.txt", "second.bin", "c.dat", "d.dat"};
+    const char* sources[] = {"a.txt", "b.bin", "payload/c.dat", "payload/d.dat"};
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(archive.entries[i].name, names[i]);
+      EXPECT_EQ(archive.entries[i].time, static_cast<uint32_t>(test::FileModificationTime(dir.File(sources[i]))));
+    }
+
+    std::string out = dir.File(std::string("out-") + name);
+    ASSERT_EQ(RunTool({"extract", package, out}), kExitOk);
+    EXPECT_EQ(test::ReadFileBytes(out + "/setup.ovr"), setup);
+    for (size_t i = 0; i < 4; ++i) {
+      std::string extracted = out + "/" + names[i];
+      EXPECT_EQ(test::ReadFileBytes(extracted), test::ReadFileBytes(dir.File(sources[i]))) << names[i];
+      EXPECT_EQ(test::FileModificationTime(extracted), test::FileModificationTime(dir.File(sources[i])));
+    }
+  }
+}
+
+TEST_F(SfxpackTest, SameInputsGiveByteIdenticalPackages) {
+  test::SetEnvironment("SOURCE_DATE_EPOCH", "1000000000");
+  ASSERT_EQ(RunTool(BuildArgs(dir.File("one.exe"))), kExitOk);
+  ASSERT_EQ(RunTool(BuildArgs(dir.File("two.exe"))), kExitOk);
+  test::SetEnvironment("SOURCE_DATE_EPOCH", nullptr);
+  Bytes one = test::ReadFileBytes(dir.File("one.exe"));
+  EXPECT_EQ(one, test::ReadFileBytes(dir.File("two.exe")));
+  SfxArchive archive(PublicKey("k.pub"));
+  ASSERT_EQ(archive.Open(dir.File("one.exe").c_str()), kOk);
+  for (const auto& entry : archive.entries) EXPECT_EQ(entry.time, 1000000000u) << "clamped to the epoch";
+}
+
+TEST_F(SfxpackTest, BuildStampsAnEmptyStubAndRefusesAnotherKeyUnlessRestamped) {
+  std::string stamped = dir.File("stamped.exe");
+  ASSERT_EQ(RunTool({"stamp-key", "--stub", dir.File("stub.exe"), "--pub", keys->File("other.pub"), "-o", stamped}),
+            kExitOk);
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args[2] = stamped;
+  EXPECT_EQ(RunTool(args), kExitFailed);
+  EXPECT_FALSE(test::FileExists(dir.File("pkg.exe")));
+  args.insert(args.end() - 2, "--restamp");
+  ASSERT_EQ(RunTool(args), kExitOk);
+  EXPECT_EQ(RunTool({"verify", dir.File("pkg.exe")}), kExitOk) << "verified with the key stamped in the file";
+  EXPECT_EQ(RunTool({"verify", "--pub", keys->File("other.pub"), dir.File("pkg.exe")}), kExitFailed);
+}
+
+TEST_F(SfxpackTest, RefusesWhatTheStubCouldNotUse) {
+  test::WriteFileBytes(dir.File("nokey.exe"), test::NoiseBytes(5000, 9));
+  std::vector<std::string> noBlock = BuildArgs(dir.File("x.exe"));
+  noBlock[2] = dir.File("nokey.exe");
+  EXPECT_EQ(RunTool(noBlock), kExitFailed);
+  EXPECT_EQ(RunTool({"stamp-key", "--stub", dir.File("nokey.exe"), "--pub", keys->File("k.pub"), "-o", dir.File("y")}),
+            kExitFailed);
+
+  for (const char* name : {"..\\evil.dll", "C:\\x", "a:b", "NUL", ""}) {
+    std::vector<std::string> args = BuildArgs(dir.File("x.exe"));
+    args.insert(args.end() - 2, {"--file", std::string(name) + "=" + dir.File("a.txt")});
+    EXPECT_NE(RunTool(args), kExitOk) << name;
+  }
+  std::vector<std::string> twice = BuildArgs(dir.File("x.exe"));
+  twice.insert(twice.end() - 2, {"--file", "first.txt=" + dir.File("b.bin")});
+  EXPECT_EQ(RunTool(twice), kExitFailed);
+  EXPECT_FALSE(test::FileExists(dir.File("x.exe")));
+}
+
+TEST_F(SfxpackTest, CommandLineMistakesAreUsageErrors) {
+  EXPECT_EQ(RunTool({"build", "--bogus"}), kExitUsage);
+  EXPECT_EQ(RunTool({"verify"}), kExitUsage);
+  EXPECT_EQ(RunTool({"extract", "only-one"}), kExitUsage);
+  EXPECT_EQ(RunTool({"build", "--record", "fancy", "--stub", "a", "--key", "b", "--setup", "c", "-o", "d"}),
+            kExitFailed);
+}
+
+TEST_F(SfxpackTest, TamperedOrCutPackagesNeverOpen) {
+  std::string package = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(package)), kExitOk);
+  Bytes good = test::ReadFileBytes(package);
+  DsaPublicKey key = PublicKey("k.pub");
+  std::string damaged = dir.File("damaged.exe");
+  // Every cut in the last 300 bytes (directory, trailer, record), and a stride through the rest.
+  for (size_t cut = 0; cut < good.size(); cut += (cut + 300 < good.size() ? 97 : 1)) {
+    test::WriteFileBytes(damaged, Bytes(good.begin(), good.begin() + cut));
+    SfxArchive archive(key);
+    EXPECT_NE(archive.Open(damaged.c_str()), kOk) << "cut at " << cut;
+  }
+  Bytes appended = good;
+  appended.push_back(0);
+  test::WriteFileBytes(damaged, appended);
+  SfxArchive archive(key);
+  EXPECT_EQ(archive.Open(damaged.c_str()), kErrorFileInvalid) << "one byte after a binary record";
+}
+
+TEST_F(SfxpackTest, OpensslKeysBuildAndVerify) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "openssl runs on the host";
+#endif
+  if (std::system("openssl version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+  std::string key = dir.File("ossl.key"), pub = dir.File("ossl.pub");
+  std::string command = "openssl genpkey -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:1024 "
+                        "-pkeyopt dsa_paramgen_q_bits:160 -out " + dir.File("params.pem") +
+                        " 2>/dev/null && openssl genpkey -paramfile " + dir.File("params.pem") + " -out " + key +
+                        " 2>/dev/null && openssl pkey -in " + key + " -pubout -out " + pub + " 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args[4] = key;
+  ASSERT_EQ(RunTool(args), kExitOk);
+  EXPECT_EQ(RunTool({"verify", "--pub", pub, dir.File("pkg.exe")}), kExitOk);
+  EXPECT_EQ(RunTool({"verify", "--pub", keys->File("k.pub"), dir.File("pkg.exe")}), kExitFailed);
+}
+
+}  // namespace
+}  // namespace sfx
