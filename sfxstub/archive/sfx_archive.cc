@@ -127,6 +127,13 @@ SfxArchive::SfxArchive(const DsaPublicKey& verifyKey) : key(verifyKey) {}
 SfxArchive::~SfxArchive() { stream.Close(); }
 
 ResultCode SfxArchive::Open(const char* path) {
+  ResultCode result = OpenPackage(path);
+  // A package that does not open is not held either.
+  if (result != kOk) stream.Close();
+  return result;
+}
+
+ResultCode SfxArchive::OpenPackage(const char* path) {
   // The file is held first, with writers, renames and deletion shut out, so that what is verified
   // below is what is extracted afterwards.
   if (!stream.OpenRead(path, FileShare::kReadOnly)) return kErrorFileNotFound;

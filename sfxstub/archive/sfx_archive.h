@@ -63,6 +63,8 @@ class SfxArchive {
   std::vector<ArchiveEntry> entries;
 
  private:
+  ResultCode OpenPackage(const char* path);
+
   DsaPublicKey key;  // a copy: the caller's key need not outlive the archive
   uint32_t signedLength = 0;
   std::string mode;

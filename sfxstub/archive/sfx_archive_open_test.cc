@@ -119,6 +119,7 @@ TEST_F(OpenTest, DirectoryResultsReachTheCaller) {
   EXPECT_EQ(OpenSigned(PackageWithDirectory(ChunkWriter().AddText("MODE", "install").bytes())),
             kErrorInvalidParameter);
   SfxArchive second(test::TestPublicKey());
+  path = dir.File("second.exe");
   test::WriteFileBytes(path, test::SignedPackage(PackageWithDirectory(ChunkWriter()
                                                                          .AddText("MODE", "extract")
                                                                          .AddWords("CMDP", {1, 2, 3})
@@ -134,6 +135,7 @@ TEST_F(OpenTest, MainProgramOutsideTheSignedBytesOrDamagedIsRefused) {
 
   // A blob pointing at the signature record itself, past the signed length.
   SfxArchive second(test::TestPublicKey());
+  path = dir.File("second.exe");
   Bytes package = PackageWithDirectory(
       ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {static_cast<uint32_t>(Stub().size()), 0x10000}).bytes());
   test::WriteFileBytes(path, test::SignedPackage(package, kBinarySignature));
