@@ -79,5 +79,15 @@ Bytes SignedPackage(const Bytes& package, SignatureKind kind, const SigningKey& 
   return signedPackage;
 }
 
+std::string Hex(const uint8_t* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
 }  // namespace test
 }  // namespace sfx

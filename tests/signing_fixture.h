@@ -28,6 +28,9 @@ const DsaPublicKey& OtherPublicKey();
 Bytes SignedPackage(const Bytes& package, SignatureKind kind);
 Bytes SignedPackage(const Bytes& package, SignatureKind kind, const SigningKey& key);
 
+// Lower-case hexadecimal, two digits a byte: readable failure messages for digests and signatures.
+std::string Hex(const uint8_t* bytes, size_t size);
+
 }  // namespace test
 }  // namespace sfx
 

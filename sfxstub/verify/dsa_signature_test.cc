@@ -54,6 +54,17 @@ TEST(VerifyDsaSignature, AcceptsSignaturesOverOrdinaryAndExtremeDigests) {
   }
 }
 
+// r and s keep their leading zero bytes in their 20-byte fields (these digests were picked so that
+// the test key's r, then s, is below 2^152).
+TEST(VerifyDsaSignature, AcceptsSignaturesWithLeadingZeroBytes) {
+  const Digest shortR = DigestOf("seed24"), shortS = DigestOf("seed310");
+  const Signature withShortR = Sign(shortR), withShortS = Sign(shortS);
+  ASSERT_EQ(withShortR[0], 0);
+  ASSERT_EQ(withShortS[20], 0);
+  EXPECT_EQ(Verify(shortR, withShortR), kOk);
+  EXPECT_EQ(Verify(shortS, withShortS), kOk);
+}
+
 // A signature made by OpenSSL (`openssl pkeyutl -sign` with the test key over MD5("abc") as raw
 // input): an independent signer agrees on how the digest enters as H.
 TEST(VerifyDsaSignature, AcceptsASignatureMadeByOpenSsl) {

@@ -18,15 +18,7 @@ namespace {
 
 using test::Bytes;
 
-std::string Hex(const uint8_t* bytes, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
+using test::Hex;
 
 bool FromHex(const char* text, uint8_t* out, size_t size) {
   if (std::strlen(text) < 2 * size) return false;
@@ -52,9 +44,7 @@ const bool kProbe = [] {
 
 std::string OwnExecutable() {
 #if defined(_WIN32)
-  char* path = nullptr;
-  _get_pgmptr(&path);
-  return path ? path : "";
+  return _pgmptr ? _pgmptr : "";
 #else
   return std::filesystem::read_symlink("/proc/self/exe").string();
 #endif

@@ -17,15 +17,7 @@ using test::Bytes;
 
 constexpr uint32_t kPeHeader = 0x80;
 
-std::string Hex(const uint8_t* bytes, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
+using test::Hex;
 
 void Append(Bytes* bytes, const Bytes& more) { bytes->insert(bytes->end(), more.begin(), more.end()); }
 void Append(Bytes* bytes, const std::string& text) { bytes->insert(bytes->end(), text.begin(), text.end()); }

@@ -22,15 +22,7 @@ std::vector<uint8_t> Unhex(const std::string& hex) {
   return out;
 }
 
-std::string Hex(const uint8_t* bytes, size_t size) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
+using test::Hex;
 
 // RFC 6979, appendix A.2.1: the 1024-bit DSA key.
 const char kP[] =
@@ -54,8 +46,8 @@ TEST(Rfc6979, MatchesThePublishedDsaVectorWithSha256) {
   CryptoPP::SHA256().CalculateDigest(hash, reinterpret_cast<const uint8_t*>(message.data()), message.size());
   uint8_t signature[40];
   ASSERT_EQ(key.SignHash(hash, sizeof hash, signature, &error), kOk) << error;
-  EXPECT_EQ(Hex(signature, 20), "81F2F5850BE5BC123C43F71A3033E9384611C545");
-  EXPECT_EQ(Hex(signature + 20, 20), "4CDD914B65EB6C66A8AAAD27299BEE6B035F5E89");
+  EXPECT_EQ(Hex(signature, 20), "81f2f5850be5bc123c43f71a3033e9384611c545");
+  EXPECT_EQ(Hex(signature + 20, 20), "4cdd914b65eb6c66a8aaad27299bee6b035f5e89");
 }
 
 // Crypto++ has its own RFC 6979 nonce; for the 16-byte digests the stub signs, both must agree.

@@ -63,8 +63,12 @@ bool PemBody(const std::string& pem, const std::string& label, std::string* der)
   return !der->empty();
 }
 
-std::string Pem(const std::string& label, const std::string& der) {
-  std::string body;
+// The key's DER form (PKCS#8 for a private key, SubjectPublicKeyInfo for a public one) as PEM.
+template <typename Key>
+std::string Pem(const std::string& label, const Key& key) {
+  std::string der, body;
+  CryptoPP::StringSink sink(der);
+  key.Save(sink);
   CryptoPP::StringSource(der, true,
                          new CryptoPP::Base64Encoder(new CryptoPP::StringSink(body), true, 64));
   if (!body.empty() && body.back() != '\n') body += '\n';
@@ -194,10 +198,7 @@ ResultCode SigningKey::WritePrivatePem(std::string* pem, std::string* error) con
   try {
     CryptoPP::DSA::PrivateKey key;
     key.Initialize(Decode(p_), Decode(q_), Decode(g_), Decode(x_));
-    std::string der;
-    CryptoPP::StringSink sink(der);
-    key.Save(sink);
-    *pem = Pem(kPrivateLabel, der);
+    *pem = Pem(kPrivateLabel, key);
     return kOk;
   } catch (const std::exception& e) {
     return Fail(error, std::string("the private key cannot be written: ") + e.what());
@@ -271,10 +272,7 @@ ResultCode WritePublicKeyPem(const DsaPublicKey& key, std::string* pem, std::str
     CryptoPP::DSA::PublicKey publicKey;
     publicKey.Initialize(p, q, DecodeField(key.g, sizeof key.g), DecodeField(key.y, sizeof key.y));
     if (!Valid(publicKey, &why)) return Fail(error, why);
-    std::string der;
-    CryptoPP::StringSink sink(der);
-    publicKey.Save(sink);
-    *pem = Pem(kPublicLabel, der);
+    *pem = Pem(kPublicLabel, publicKey);
     return kOk;
   } catch (const std::exception& e) {
     return Fail(error, std::string("the public key cannot be written: ") + e.what());
