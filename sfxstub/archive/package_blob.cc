@@ -9,6 +9,7 @@ namespace {
 
 // Neither a 32-bit process nor a 32-bit stream position can hold a block of this size.
 constexpr uint32_t kMaxBlockSize = 0x7FFFFFFF;
+constexpr uint64_t kMaxDeflateRatio = 1032;
 
 void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
@@ -28,6 +29,9 @@ ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* leng
   uint32_t unpackedSize = ReadU32(stream);
   uint32_t packedSize = ReadU32(stream);
   if (unpackedSize > kMaxBlockSize) return kErrorNotEnoughMemory;
+  // Deflate cannot expand data more than 1032-fold: a larger declared size is impossible, and
+  // allocating it would only let a tiny blob claim gigabytes.
+  if (unpackedSize > static_cast<uint64_t>(packedSize) * kMaxDeflateRatio) return kDamagedPackage;
   if (static_cast<uint64_t>(stream.position) + packedSize > stream.Length()) {
     return kErrorNotEnoughMemory;
   }

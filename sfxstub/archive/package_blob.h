@@ -19,7 +19,8 @@ constexpr uint32_t kPackageBlobHeaderSize = 24;
 // Decompresses the blob that starts at offset 0 of stream into a new heap buffer of the declared
 // unpacked size. Returns 0, 8 (no memory, or fewer than packed size bytes after the header) or
 // 0x20000011 (wrong magic, or data that do not decompress into unpacked size bytes). On failure no
-// buffer is handed out. Declared sizes of 2 GiB or more are refused with 8 before any allocation.
+// buffer is handed out. Declared sizes of 2 GiB or more are refused with 8, and sizes deflate could
+// not reach from packed size bytes with 0x20000011, before any allocation.
 ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* length);
 
 // Appends a blob holding data, compressed with zlib at level 9, to out. Returns 0, or 8 when the

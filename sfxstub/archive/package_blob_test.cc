@@ -89,6 +89,18 @@ TEST(PackageBlob, HugeDeclaredSizeIsRefusedWithoutAllocating) {
   }
 }
 
+TEST(PackageBlob, SizeNoDeflateDataCouldReachIsDamageWithoutAllocating) {
+  Bytes data(20000, 'a');
+  Bytes blob = MakeBlob(data);
+  uint32_t packed = static_cast<uint32_t>(blob.size() - 24);
+  PutU32(&blob, 16, packed * 1032);
+  Bytes out;
+  ASSERT_EQ(Read(blob, &out), kOk) << "a generous bound is still a bound";
+  EXPECT_EQ(out, data);
+  PutU32(&blob, 16, packed * 1032 + 1);
+  EXPECT_EQ(Read(blob, &out), kDamagedPackage);
+}
+
 TEST(PackageBlob, CorruptedZlibDataIsDamage) {
   Bytes data = test::NoiseBytes(5000, 9);
   Bytes good = MakeBlob(data);

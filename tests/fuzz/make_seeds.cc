@@ -1,0 +1,84 @@
+// Writes the seed corpora of the fuzz targets: small real inputs of every kind, made by the same
+// writers sfxpack uses. Usage: fuzz_make_seeds OUTDIR (one subfolder per target).
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sfxstub/archive/package_blob.h"
+#include "tests/signing_fixture.h"
+#include "tests/test_support.h"
+#include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/signing/signature_records.h"
+
+namespace {
+
+using sfx::ByteVector;
+using sfx::ChunkWriter;
+
+void Put(const std::string& dir, const std::string& name, const ByteVector& bytes) {
+  std::filesystem::create_directories(dir);
+  sfx::test::WriteFileBytes(dir + "/" + name, bytes);
+}
+
+sfx::PackageSpec SmallSpec(size_t files) {
+  sfx::PackageSpec spec;
+  spec.stub = sfx::test::BytesOf("MZ stub");
+  spec.mainProgram = sfx::test::BytesOf("a tiny setup program, a tiny setup program");
+  spec.commandTemplate = "/q %CMDLINE% /tmp \"%TMPPATH%\"";
+  for (size_t i = 0; i < files; ++i) {
+    spec.files.push_back(sfx::PackageFile{"file" + std::to_string(i) + ".txt",
+                                          sfx::test::NoiseBytes(8 + i * 5, static_cast<uint32_t>(i)), static_cast<uint32_t>(1000 + i)});
+  }
+  return spec;
+}
+
+ByteVector Package(size_t files) {
+  ByteVector package;
+  std::string error;
+  sfx::LayOutPackage(SmallSpec(files), &package, &error);
+  return package;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: fuzz_make_seeds OUTDIR\n");
+    return 2;
+  }
+  std::string out = argv[1];
+
+  ByteVector list = ChunkWriter()
+                        .Add("FILE", ChunkWriter().AddText("NAME", "a.txt").AddWords("PTRL", {1, 2, 3}).bytes())
+                        .Add("FILE", ChunkWriter().AddText("NAME", "sub\\b.dat").AddWords("PTRL", {4, 5, 6}).bytes())
+                        .bytes();
+  Put(out + "/directory", "full", ChunkWriter()
+                                      .AddText("MODE", "extract")
+                                      .AddText("CMDL", "/S %CMDLINE%")
+                                      .AddWords("CMDP", {100, 200})
+                                      .Add("LIST", list)
+                                      .bytes());
+  Put(out + "/directory", "mode-only", ChunkWriter().AddText("MODE", "extract").bytes());
+  Put(out + "/directory", "two-lists", ChunkWriter().Add("LIST", list).AddText("MODE", "extract").Add("LIST", list).bytes());
+
+  for (size_t size : {0u, 1u, 100u, 3000u}) {
+    ByteVector blob;
+    ByteVector data = sfx::test::NoiseBytes(size, 3);
+    for (size_t i = 0; i < data.size(); i += 2) data[i] = 'z';
+    sfx::WritePackageBlob(data.data(), static_cast<uint32_t>(data.size()), &blob);
+    Put(out + "/package_blob", "blob" + std::to_string(size), blob);
+  }
+
+  for (sfx::SignatureKind kind : {sfx::kBinarySignature, sfx::kTextSignature, sfx::kTextDigest}) {
+    Put(out + "/signed_file", "package-kind" + std::to_string(kind), sfx::test::SignedPackage(Package(1), kind));
+  }
+
+  Put(out + "/archive_open", "no-files", Package(0));
+  Put(out + "/archive_open", "two-files", Package(2));
+  Put(out + "/archive_open", "five-files", Package(5));
+
+  Put(out + "/command_template", "plain", sfx::test::BytesOf("/S %CMDLINE%\n/silent /x\nC:\\dir"));
+  Put(out + "/command_template", "nested", sfx::test::BytesOf("%SRCPATH% %TMPPATH%\n%CMDLINE%\n%SRCPATH%"));
+  return 0;
+}
