@@ -130,6 +130,15 @@ TEST_F(SignedFileTest, BinaryRecordNeedsAFileOfFortyEightBytes) {
   EXPECT_EQ(found.signedLength, 0u);
 }
 
+TEST_F(SignedFileTest, ABinaryRecordMustEndTheFileOrPrecedeTheCertificateTable) {
+  const Bytes file = test::SignedPackage(test::NoiseBytes(300, 2), kBinarySignature);
+  for (uint8_t trailing : {0x00, 0x0A, 0x41}) {
+    Bytes withTrailing = file;
+    withTrailing.push_back(trailing);  // not a PE image: no certificate table to stand before
+    EXPECT_EQ(Find(withTrailing).result, kBadSignature) << int{trailing};
+  }
+}
+
 TEST_F(SignedFileTest, FindsARecordBeforeTheCertificateTableAfterUpToSevenZeroBytes) {
   for (uint32_t padding = 0; padding <= 8; ++padding) {
     Found found = Find(SignedPeWithCertificateTable(padding));
