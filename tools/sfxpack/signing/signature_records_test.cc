@@ -73,18 +73,6 @@ TEST(SignatureRecords, SignedPackagesVerifyAndReadBackTheirRecord) {
   }
 }
 
-TEST(SignatureRecords, PackageDigestDependsOnTheKind) {
-  const Bytes package = {'a', '\n', 'b', 0x90};
-  uint8_t binary[16], text[16], expectedText[16], expectedBinary[16];
-  ASSERT_EQ(PackageDigest(package, kBinarySignature, binary), kOk);
-  ASSERT_EQ(PackageDigest(package, kTextSignature, text), kOk);
-  BufferDigest(package.data(), 4, expectedBinary);
-  const uint8_t printable[] = {'a', 'b'};
-  BufferDigest(printable, 2, expectedText);
-  EXPECT_EQ(0, std::memcmp(binary, expectedBinary, 16));
-  EXPECT_EQ(0, std::memcmp(text, expectedText, 16));
-}
-
 TEST(SignatureRecords, SigningTwiceGivesTheSameBytes) {
   const Bytes package = test::NoiseBytes(500, 22);
   for (SignatureKind kind : {kBinarySignature, kTextSignature}) {

@@ -85,17 +85,6 @@ TEST(SigningKey, TheFixedTestKeyReadsFromOpenSslsPem) {
   EXPECT_TRUE(SameKey(fromWrapped.PublicKey(), key.PublicKey()));
 }
 
-TEST(SigningKey, SigningIsDeterministic) {
-  const SigningKey& key = test::TestSigningKey();
-  uint8_t digest[16] = {0xAB}, other[16] = {0xAC}, a[40], b[40], c[40];
-  std::string error;
-  ASSERT_EQ(key.SignDigest(digest, a, &error), kOk);
-  ASSERT_EQ(key.SignDigest(digest, b, &error), kOk);
-  ASSERT_EQ(key.SignDigest(other, c, &error), kOk);
-  EXPECT_EQ(0, std::memcmp(a, b, 40));
-  EXPECT_NE(0, std::memcmp(a, c, 20)) << "another digest, another nonce";
-}
-
 std::string Pem(const std::string& label, const std::string& der) {
   std::string body;
   CryptoPP::StringSource(der, true, new CryptoPP::Base64Encoder(new CryptoPP::StringSink(body)));
