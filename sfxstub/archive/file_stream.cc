@@ -77,6 +77,13 @@ uint32_t ErrnoToSystemError(int error) {
 
 void FileStream::RecordErrno(int error) { lastError = ErrnoToSystemError(error); }
 
+// position mirrors the descriptor's offset, so a transfer moves it by its size without asking the
+// system; only after a failed Seek (position -1) is the offset read back.
+uint32_t FileStream::DescriptorOffsetAfter(uint32_t moved) {
+  if (position == 0xFFFFFFFFu) return static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+  return position + moved;
+}
+
 bool FileStream::OpenRead(const char* path, FileShare share) {
   if (open) {
     lastError = kErrorInvalidHandle;
@@ -134,7 +141,7 @@ bool FileStream::Read(void* buffer, uint32_t count, uint32_t* transferred) {
     total += static_cast<uint32_t>(got);
   }
   if (transferred) *transferred = total;
-  position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+  position = DescriptorOffsetAfter(total);
   return true;
 }
 
@@ -149,7 +156,7 @@ bool FileStream::Write(const void* buffer, uint32_t count, uint32_t* transferred
     RecordErrno(errno);
     return false;
   }
-  position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+  position = DescriptorOffsetAfter(static_cast<uint32_t>(result));
   written = true;
   return true;
 }

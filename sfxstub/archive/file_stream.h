@@ -39,6 +39,7 @@ class FileStream : public ByteStream {
  private:
   bool FinishOpen();
   void RecordErrno(int error);
+  uint32_t DescriptorOffsetAfter(uint32_t moved);
 
   bool open = false;
   bool written = false;

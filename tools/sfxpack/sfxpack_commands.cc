@@ -25,7 +25,7 @@ namespace sfx {
 namespace {
 
 // The key block sits in the stub, at the start of a package file; no stub comes near this size.
-constexpr size_t kStubSearchLimit = 16u << 20;
+constexpr size_t kStubSearchLimit = 4u << 20;
 constexpr size_t kLargeBuild = 16u << 20;
 
 int Fail(const std::string& message) {
