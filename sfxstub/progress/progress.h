@@ -17,8 +17,8 @@ void ProgressStep(int32_t bytes);
 // Ends the window and its thread; safe any number of times, also when nothing was started.
 void ProgressStop();
 
-// Sees every ProgressSetTotal and ProgressStep where no window runs, so that tests can follow the
-// extraction's reports. Null by default.
+// Sees every ProgressSetTotal and ProgressStep, with or without a window, so that tests can follow
+// the extraction's reports. Null by default; set it from the thread that reports.
 class ProgressListener {
  public:
   virtual ~ProgressListener() = default;

@@ -262,8 +262,23 @@ def clip_frame(index):
     return [[p[:3] for p in row] for row in canvas.pixels()]
 
 
+def small_icon_image():
+    """The icon at 16 x 16, drawn at that size with fewer details so that it stays legible."""
+    canvas = Canvas(16, 16)
+    canvas.polygon([(2, 9), (12.5, 9), (14.8, 6.6), (4.3, 6.6)], CARD_INSIDE)
+    sheet(canvas, 8.6, 5.6, math.radians(14), 0.72)
+    canvas.outlined([(12.5, 9), (14.8, 6.6), (14.8, 13.4), (12.5, 15.4)], CARD_SIDE, CARD_EDGE, 0.7)
+    canvas.outlined([(1.5, 9), (12.5, 9), (12.5, 15.4), (1.5, 15.4)], CARD, CARD_EDGE, 0.7)
+    canvas.rect(6.2, 9.6, 7.9, 14.8, TAPE)
+    canvas.outlined([(1.5, 9), (4.3, 6.6), (1.8, 4.4), (0.2, 6.6)], CARD_FLAP, CARD_EDGE, 0.7)
+    canvas.outlined([(12.5, 9), (14.8, 6.6), (15.9, 9.2), (14.2, 11.2)], CARD_FLAP, CARD_EDGE, 0.7)
+    return canvas.pixels()
+
+
 def icon_image(size):
     """The program icon at size x size: the open box with a sheet coming out of it."""
+    if size <= 16:
+        return small_icon_image()
     canvas = Canvas(64, 64)
     ox, oy = 8.5, 22
     box_back(canvas, ox, oy, 0)
