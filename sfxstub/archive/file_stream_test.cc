@@ -83,6 +83,19 @@ TEST_F(FileStreamTest, SeekPastTwoGigabytesReadsNothingInsteadOfWrapping) {
   stream.Release(block);
 }
 
+TEST_F(FileStreamTest, FailedSeekThenReadFindsTheRealPosition) {
+  std::string path = dir.File("f");
+  test::WriteFileBytes(path, {10, 11, 12, 13, 14});
+  FileStream stream;
+  ASSERT_TRUE(stream.OpenRead(path.c_str()));
+  stream.Seek(2, kSeekSet);
+  EXPECT_EQ(stream.Seek(-100, kSeekCurrent), 0xFFFFFFFFu);
+  uint8_t b = 0;
+  ASSERT_TRUE(stream.Read(&b, 1, nullptr));
+  EXPECT_EQ(b, 12) << "the descriptor stayed where it was";
+  EXPECT_EQ(stream.position, 3u);
+}
+
 TEST_F(FileStreamTest, LengthAfterWriteGrowsWithoutMovingPosition) {
   std::string path = dir.File("f");
   FileStream stream;
