@@ -1,0 +1,21 @@
+#include "sfxstub/platform/child_command_line.h"
+
+namespace sfx {
+
+ResultCode FormatChildCommandLine(const char* program, const char* arguments, std::string* commandLine) {
+  std::string line = "\"";
+  line += program;
+  line += '"';
+  if (arguments != nullptr) {
+    line += ' ';
+    line += arguments;
+  }
+  if (line.size() + 1 > kMaxPathBytes) {
+    commandLine->clear();
+    return kErrorFilenameExceedsRange;
+  }
+  *commandLine = std::move(line);
+  return kOk;
+}
+
+}  // namespace sfx

@@ -1,0 +1,45 @@
+#include "sfxstub/platform/child_command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace sfx {
+namespace {
+
+TEST(FormatChildCommandLine, QuotesThePathAndAddsArgumentsAfterOneBlank) {
+  struct Case {
+    const char* arguments;
+    const char* line;
+  };
+  const Case cases[] = {
+      {nullptr, "\"C:\\t\\kelvo.setup\""},    // absent: the quoted path alone
+      {"", "\"C:\\t\\kelvo.setup\" "},        // empty but present: one blank
+      {" /x y", "\"C:\\t\\kelvo.setup\"  /x y"},  // a leading blank gives two
+      {"/a \"b c\"", "\"C:\\t\\kelvo.setup\" /a \"b c\""},
+  };
+  for (const auto& c : cases) {
+    std::string line = "stale";
+    EXPECT_EQ(FormatChildCommandLine("C:\\t\\kelvo.setup", c.arguments, &line), kOk);
+    EXPECT_EQ(line, c.line);
+  }
+}
+
+TEST(FormatChildCommandLine, RefusesWhatDoesNotFitTheBuffer) {
+  const std::string program = "C:\\p.exe";  // quoted and followed by a blank: 11 bytes
+  std::string line;
+  std::string fits(259 - 11, 'a');
+  ASSERT_EQ(FormatChildCommandLine(program.c_str(), fits.c_str(), &line), kOk);
+  EXPECT_EQ(line.size(), 259u);
+  EXPECT_EQ(line.substr(11), fits);
+
+  std::string tooLong = fits + "b";
+  EXPECT_EQ(FormatChildCommandLine(program.c_str(), tooLong.c_str(), &line), kErrorFilenameExceedsRange);
+  EXPECT_EQ(line, "");  // refused, never cut
+
+  std::string longPath(258, 'p');  // quoted: 260 bytes without a terminator
+  EXPECT_EQ(FormatChildCommandLine(longPath.c_str(), nullptr, &line), kErrorFilenameExceedsRange);
+  std::string pathThatFits(257, 'p');
+  EXPECT_EQ(FormatChildCommandLine(pathThatFits.c_str(), nullptr, &line), kOk);
+}
+
+}  // namespace
+}  // namespace sfx

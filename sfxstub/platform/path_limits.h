@@ -1,0 +1,13 @@
+#ifndef SFXSTUB_PLATFORM_PATH_LIMITS_H_
+#define SFXSTUB_PLATFORM_PATH_LIMITS_H_
+
+#include <cstddef>
+
+namespace sfx {
+
+// The fixed buffers for paths and command lines (MAX_PATH): 259 characters and the terminator.
+constexpr size_t kMaxPathBytes = 260;
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_PLATFORM_PATH_LIMITS_H_

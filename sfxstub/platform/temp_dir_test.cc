@@ -1,0 +1,175 @@
+#include "sfxstub/platform/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::ScratchDir;
+
+bool IsDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The access entries of Everyone on path: (flags, mask with generic rights mapped to file rights).
+std::vector<std::pair<unsigned, DWORD>> EveryoneEntries(const std::string& path) {
+  std::vector<std::pair<unsigned, DWORD>> entries;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot read the access list of " << path;
+    return entries;
+  }
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  GENERIC_MAPPING files = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  for (DWORD i = 0; list != nullptr && i < list->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(list, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      continue;
+    }
+    auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if (!EqualSid(&entry->SidStart, everyone)) continue;
+    DWORD mask = entry->Mask;
+    MapGenericMask(&mask, &files);
+    entries.emplace_back(header->AceFlags, mask);
+  }
+  FreeSid(everyone);
+  LocalFree(descriptor);
+  return entries;
+}
+
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base = scratch.path();
+    test::SetEnvironment("TEMP", base.c_str());
+  }
+  void TearDown() override {
+    test::SetEnvironment("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
+    test::SetEnvironment("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+  }
+
+  std::string Create(uint32_t threadId, ResultCode expected = kOk) {
+    char buffer[260];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, threadId), expected);
+    return buffer;
+  }
+
+  static std::string Saved(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+  }
+
+  std::string savedTemp = Saved("TEMP");
+  std::string savedTmp = Saved("TMP");
+  ScratchDir scratch;
+  std::string base;
+};
+
+TEST_F(TempDirTest, NamedAfterTheThreadUnderTemp) {
+  struct Case {
+    uint32_t threadId;
+    const char* leaf;
+  };
+  const Case cases[] = {{1234, "_kv_sfx.tm~a01234"}, {1234567, "_kv_sfx.tm~a34567"}, {7, "_kv_sfx.tm~a00007"}};
+  for (const auto& c : cases) {
+    std::string path = Create(c.threadId);
+    EXPECT_EQ(path, base + "\\" + c.leaf);
+    EXPECT_TRUE(IsDirectory(path));
+  }
+}
+
+TEST_F(TempDirTest, TakenNamesAreSkippedAndNeverReused) {
+  // 'a' is a file, 'b' a directory someone else made: the run gets a fresh 'c'.
+  test::WriteFileBytes(base + "\\_kv_sfx.tm~a04242", test::BytesOf("x"));
+  ASSERT_TRUE(CreateDirectoryA((base + "\\_kv_sfx.tm~b04242").c_str(), nullptr));
+  std::string path = Create(4242);
+  EXPECT_EQ(path, base + "\\_kv_sfx.tm~c04242");
+}
+
+TEST_F(TempDirTest, AllNamesTakenGivesAnErrorAndNoPath) {
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    ASSERT_TRUE(CreateDirectoryA((base + "\\_kv_sfx.tm~" + letter + "00077").c_str(), nullptr));
+  }
+  char buffer[260];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, 77), kErrorCannotMake);
+  EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
+}
+
+TEST_F(TempDirTest, PathThatDoesNotFitTheBufferIsRefused) {
+  char buffer[40];
+  std::memset(buffer, '#', sizeof buffer);
+  ASSERT_GT(base.size() + 18 + 1, sizeof buffer);
+  EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, 1), kErrorFilenameExceedsRange);
+  EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
+}
+
+TEST_F(TempDirTest, BaseFromTempThenTmpThenFallback) {
+  const std::string tmp = base + "\\tmp";
+  ASSERT_TRUE(CreateDirectoryA(tmp.c_str(), nullptr));
+  test::SetEnvironment("TEMP", nullptr);
+  test::SetEnvironment("TMP", tmp.c_str());
+  EXPECT_EQ(Create(11), tmp + "\\_kv_sfx.tm~a00011");
+
+  test::SetEnvironment("TEMP", (base + "\\").c_str());  // no second separator
+  EXPECT_EQ(Create(12), base + "\\_kv_sfx.tm~a00012");
+
+  test::SetEnvironment("TEMP", (base + "\\missing").c_str());
+  std::string fallback = Create(13);
+  EXPECT_EQ(fallback.substr(0, 8), "C:\\TEMP\\");
+  EXPECT_TRUE(IsDirectory(fallback));
+  EXPECT_FALSE(IsDirectory(base + "\\missing"));
+  RemoveDirectoryA(fallback.c_str());
+}
+
+// Wine derives Everyone's entry from the file system's permissions for others, so an entry that
+// allows reading and executing is there before the grant too; what this catches is any right beyond
+// reading and executing (a grant of full access shows up as write and delete rights).
+TEST_F(TempDirTest, EveryoneMayReadAndExecuteOnly) {
+  std::string path = Create(5);
+  auto entries = EveryoneEntries(path);
+  ASSERT_FALSE(entries.empty());
+  DWORD granted = 0;
+  unsigned inheritance = 0;
+  for (const auto& entry : entries) {
+    granted |= entry.second;
+    inheritance |= entry.first & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+  }
+  EXPECT_EQ(granted, static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+  EXPECT_EQ(inheritance, static_cast<unsigned>(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
+  // Files made inside inherit the entry.
+  std::string file = path + "\\inside.txt";
+  test::WriteFileBytes(file, test::BytesOf("x"));
+  auto inherited = EveryoneEntries(file);
+  ASSERT_FALSE(inherited.empty());
+  for (const auto& entry : inherited) {
+    EXPECT_EQ(entry.second & ~static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), 0u);
+  }
+}
+
+TEST_F(TempDirTest, GrantFailures) {
+  const std::string path = base + "\\plain";
+  ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+  // A library without the security functions, and no library at all.
+  EXPECT_EQ(GrantEveryoneAccessFrom("kernel32.dll", path.c_str(), SE_FILE_OBJECT), kErrorInvalidOrdinal);
+  EXPECT_EQ(GrantEveryoneAccessFrom("sfx_no_such_library.dll", path.c_str(), SE_FILE_OBJECT),
+            static_cast<ResultCode>(ERROR_MOD_NOT_FOUND));
+  // A path that does not exist: its list cannot be read.
+  EXPECT_EQ(GrantEveryoneAccess((base + "\\missing").c_str(), SE_FILE_OBJECT), kErrorFileNotFound);
+  EXPECT_EQ(GrantEveryoneAccess(path.c_str(), SE_FILE_OBJECT), kOk);
+}
+
+}  // namespace
+}  // namespace sfx
