@@ -1,0 +1,31 @@
+#include "sfxstub/driver/command_template.h"
+
+namespace sfx {
+
+void ReplaceAll(std::string& text, const char* placeholder, const char* value,
+                LeadBytePredicate isLead) {
+  if (placeholder == nullptr || value == nullptr || *placeholder == '\0') return;
+  const std::string from = placeholder;
+  const std::string to = value;
+  if (from == to) return;
+  // to is longer than from here, so the inner call cannot take this branch again.
+  if (ContainsText(to, from, isLead) && ContainsText(text, to, isLead)) {
+    ReplaceAll(text, value, placeholder, isLead);
+  }
+  for (size_t at = FindText(text, from, isLead); at != kNotFound;
+       at = FindText(text, from, isLead, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+std::string BuildCommand(const std::string& commandTemplate, const std::string& sourceDirectory,
+                         const std::string& tempDirectory, const std::string& commandLine,
+                         LeadBytePredicate isLead) {
+  std::string command = commandTemplate + kSourcePathSuffix;
+  ReplaceAll(command, kSourcePathPlaceholder, sourceDirectory.c_str(), isLead);
+  ReplaceAll(command, kTempPathPlaceholder, tempDirectory.c_str(), isLead);
+  ReplaceAll(command, kCommandLinePlaceholder, commandLine.c_str(), isLead);
+  return command;
+}
+
+}  // namespace sfx

@@ -1,0 +1,149 @@
+#include "sfxstub/driver/setup_driver.h"
+
+#include <cstdio>
+
+#include "sfxstub/driver/command_line.h"
+#include "sfxstub/driver/command_template.h"
+#include "sfxstub/platform/join_path.h"
+#include "sfxstub/platform/path_limits.h"
+
+namespace sfx {
+namespace {
+
+constexpr char kStageWordsOpening[] =
+    "opening the self-extract archive\n\nTry to download setup file again.\nIf you use Internet "
+    "Explorer, clear it's cache before downloading:\nStart->Control Panel->Internet Options and "
+    "Delete Temporary Internet Files.";
+constexpr char kStageWordsExtractingMain[] = "extracting main exe";
+constexpr char kStageWordsExtractingFiles[] = "extracting files";
+constexpr char kStageWordsSpawning[] = "spawning";
+
+const char* StageWords(RunStage stage) {
+  switch (stage) {
+    case RunStage::kOpening: return kStageWordsOpening;
+    case RunStage::kExtractingMain: return kStageWordsExtractingMain;
+    case RunStage::kExtractingFiles: return kStageWordsExtractingFiles;
+    case RunStage::kSpawning: return kStageWordsSpawning;
+  }
+  return "";
+}
+
+// Paths inside the temporary directory are Windows paths on every platform.
+std::string InTempDir(const std::string& directory, const char* name) {
+  return JoinPath(directory, name, '\\');
+}
+
+}  // namespace
+
+std::string ErrorBoxText(ResultCode result, RunStage stage) {
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "An error %d (%08X) has occured.\n",
+                static_cast<int>(static_cast<int32_t>(result)), static_cast<unsigned>(result));
+  return std::string(numbers) + "Last performed operation was:\n" + StageWords(stage) + "\n\n";
+}
+
+uint32_t MapMsiExitCode(uint32_t result) {
+  switch (result) {
+    case kOk:
+    case kSetupSuccessAlternate:
+      return kOk;
+    case kErrorSuccessRebootRequired:
+    case kErrorRebootInitiated:
+      return result;
+    case kErrorCancelled:
+      return kErrorInstallUserExit;
+    default:
+      return kErrorInstallFailure;
+  }
+}
+
+void SplitModulePath(const std::string& path, LeadBytePredicate isLead, std::string* directory,
+                     std::string* name) {
+  size_t separator = FindLastChar(path, '\\', isLead);
+  if (separator == kNotFound) {
+    directory->clear();
+    *name = path;
+    return;
+  }
+  *directory = path.substr(0, separator);
+  *name = path.substr(separator + 1);
+}
+
+uint32_t SetupDriver::Run(const std::string& commandLine) {
+  services.InitCommonControls();
+  const Switches switches = FindSwitches(commandLine, isLead);
+  if (!switches.Quiet()) services.StartProgress();
+
+  uint32_t exitCode = 0;
+  ResultCode result = services.ModulePath(&modulePath);
+  if (result == kOk) {
+    SplitModulePath(modulePath, isLead, &sourceDirectory, &ownFileName);
+    // A directory whose access entry could not be added is still this run's own: only its absence
+    // matters (ExtractAndRun).
+    tempDirResult = services.CreateTempDir(&tempDirectory);
+    if (switches.autorun && Relaunch(commandLine, &exitCode)) return exitCode;
+    result = ExtractAndRun(commandLine, &exitCode);
+  }
+
+  services.StopProgress();
+  if (result != kOk) {
+    services.ShowErrorBox(ErrorBoxText(result, stage));
+  } else {
+    result = exitCode;
+  }
+  if (switches.msi) result = MapMsiExitCode(result);
+  if (!tempDirectory.empty()) services.RemoveTempDir(tempDirectory);
+  services.CloseArchive();
+  return result;
+}
+
+bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
+  if (tempDirectory.empty()) return false;  // no directory of this run to copy into
+  const std::string copyPath = InTempDir(tempDirectory, ownFileName.c_str());
+  if (copyPath.size() + 1 > kMaxPathBytes) return false;  // a copy there could never be started
+  if (!services.CopyFileOnce(modulePath, copyPath)) {
+    services.DeleteFileOnce(copyPath);
+    return false;
+  }
+  const std::string arguments = RelaunchArguments(commandLine);
+  uint32_t copyExitCode = 0;
+  ResultCode result = services.RunAndWait(copyPath, arguments.c_str(), &copyExitCode);
+  services.ClearAttributes(copyPath);  // a read-only attribute copied along must not block deletion
+  services.StopProgress();             // still up when the copy could not be started
+  services.RemoveTempDir(tempDirectory);
+  // The copy's own exit code, already mapped by the copy when "/msi" was among its arguments: a
+  // failed or cancelled setup must not come out as success.
+  *exitCode = result == kOk ? copyExitCode : result;
+  return true;
+}
+
+ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* exitCode) {
+  stage = RunStage::kOpening;
+  ResultCode result = services.OpenArchive(modulePath);
+  if (result != kOk) return result;
+
+  const std::string mainProgram = InTempDir(tempDirectory, kMainProgramName);
+  const std::string runProgram = InTempDir(tempDirectory, kRunProgramName);
+  stage = RunStage::kExtractingMain;
+  // Nothing is ever extracted outside a directory this run created.
+  if (tempDirectory.empty()) return tempDirResult != kOk ? tempDirResult : kErrorCannotMake;
+  result = services.ExtractMainProgram(mainProgram);
+  if (result != kOk) return result;
+
+  stage = RunStage::kExtractingFiles;
+  result = services.ExtractFiles(tempDirectory);
+  if (result != kOk) return result;
+
+  const std::string command = BuildCommand(services.CommandTemplate(), sourceDirectory,
+                                           tempDirectory, commandLine, isLead);
+  stage = RunStage::kSpawning;
+  for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
+    services.CopyFileWithRetry(mainProgram, runProgram);
+    result = services.RunAndWait(runProgram, command.c_str(), exitCode);
+    services.DeleteFileWithRetry(runProgram);
+    if (result != kOk || *exitCode != kRunAgain) break;
+  }
+  return result;
+}
+
+}  // namespace sfx

@@ -1,0 +1,96 @@
+// The run sequence of the program: switches, progress window, private temporary directory, the
+// relaunch of a copy ("/Autorun"), the archive's extraction, the setup program's runs, the one error
+// box, the Windows Installer mapping and the clean-up. Portable: everything it does to the system goes
+// through SetupServices (win32_setup_services.h on Windows; fakes in tests).
+#ifndef SFXSTUB_DRIVER_SETUP_DRIVER_H_
+#define SFXSTUB_DRIVER_SETUP_DRIVER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "sfxstub/platform/multibyte.h"
+#include "sfxstub/result_code.h"
+
+namespace sfx {
+
+// The last operation begun; selects the words of the error box.
+enum class RunStage { kOpening = 0, kExtractingMain = 1, kExtractingFiles = 2, kSpawning = 3 };
+
+constexpr char kErrorBoxCaption[] = "Setup Selfextract";
+constexpr char kMainProgramName[] = "setup.ovr";
+constexpr char kRunProgramName[] = "kelvo.setup";
+constexpr int kMaxSetupRuns = 3;
+
+class SetupServices {
+ public:
+  virtual ~SetupServices() = default;
+
+  virtual void InitCommonControls() = 0;
+  // Registers the window classes and starts the progress window.
+  virtual void StartProgress() = 0;
+  // Safe when nothing runs.
+  virtual void StopProgress() = 0;
+  // The running executable's full path; 206 when it does not fit 260 bytes.
+  virtual ResultCode ModulePath(std::string* path) = 0;
+  // Creates the private temporary directory. directory is empty when none was created.
+  virtual ResultCode CreateTempDir(std::string* directory) = 0;
+  // One attempt each, no retry.
+  virtual bool CopyFileOnce(const std::string& source, const std::string& target) = 0;
+  virtual void DeleteFileOnce(const std::string& path) = 0;
+  virtual void ClearAttributes(const std::string& path) = 0;
+  virtual void CopyFileWithRetry(const std::string& source, const std::string& target) = 0;
+  virtual void DeleteFileWithRetry(const std::string& path) = 0;
+  // arguments may be null.
+  virtual ResultCode RunAndWait(const std::string& program, const char* arguments,
+                                uint32_t* exitCode) = 0;
+  // Removes the directory's files and the directory; subdirectories stay.
+  virtual void RemoveTempDir(const std::string& directory) = 0;
+  virtual void ShowErrorBox(const std::string& text) = 0;
+
+  // The package appended to the executable; the archive lives from OpenArchive to CloseArchive.
+  virtual ResultCode OpenArchive(const std::string& path) = 0;
+  virtual ResultCode ExtractMainProgram(const std::string& destination) = 0;
+  virtual ResultCode ExtractFiles(const std::string& directory) = 0;
+  virtual std::string CommandTemplate() = 0;
+  virtual void CloseArchive() = 0;
+};
+
+class SetupDriver {
+ public:
+  SetupDriver(SetupServices& services, LeadBytePredicate isLead)
+      : services(services), isLead(isLead) {}
+
+  // commandLine: as handed over, after the program's own name. Returns the process exit code.
+  uint32_t Run(const std::string& commandLine);
+
+ private:
+  // Returns false, with nothing started, when the copy cannot be made: the normal run goes on.
+  bool Relaunch(const std::string& commandLine, uint32_t* exitCode);
+  ResultCode ExtractAndRun(const std::string& commandLine, uint32_t* exitCode);
+
+  SetupServices& services;
+  LeadBytePredicate isLead;
+  RunStage stage = RunStage::kOpening;
+  std::string modulePath;
+  std::string sourceDirectory;
+  std::string ownFileName;
+  std::string tempDirectory;
+  ResultCode tempDirResult = kOk;
+};
+
+// The error box's text for a result and the stage reached.
+std::string ErrorBoxText(ResultCode result, RunStage stage);
+
+// The exit code a Windows Installer caller ("/msi") expects: 0 and 0x20000000 succeed; 3010 (reboot
+// required) and 1641 (reboot initiated) are successes to the installer and pass unchanged; 1223
+// (cancelled) becomes 1602; anything else 1603.
+uint32_t MapMsiExitCode(uint32_t result);
+
+// Splits a module path at its last '\\': the directory before it (no trailing separator) and the
+// name after it. Without a separator the directory is empty and the name is the whole path.
+void SplitModulePath(const std::string& path, LeadBytePredicate isLead, std::string* directory,
+                     std::string* name);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_DRIVER_SETUP_DRIVER_H_

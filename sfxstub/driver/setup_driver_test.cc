@@ -1,0 +1,396 @@
+#include "sfxstub/driver/setup_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sfxstub/driver/command_line.h"
+
+namespace sfx {
+namespace {
+
+bool ShiftJisLead(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+constexpr char kModule[] = "C:\\Downloads\\setup.exe";
+constexpr char kTemp[] = "C:\\TEMP\\_kv_sfx.tm~a01234";
+constexpr char kOpeningWords[] =
+    "opening the self-extract archive\n\nTry to download setup file again.\nIf you use Internet "
+    "Explorer, clear it's cache before downloading:\nStart->Control Panel->Internet Options and "
+    "Delete Temporary Internet Files.";
+
+// Records every call in order; results come from its public fields.
+class FakeServices : public SetupServices {
+ public:
+  ResultCode modulePathResult = kOk;
+  std::string modulePath = kModule;
+  ResultCode tempDirResult = kOk;
+  std::string tempDir = kTemp;
+  bool copyOnceSucceeds = true;
+  ResultCode openResult = kOk;
+  ResultCode extractMainResult = kOk;
+  ResultCode extractFilesResult = kOk;
+  std::string commandTemplate = "%CMDLINE%";
+  // One (result, exit code) per RunAndWait call; the last one repeats.
+  std::deque<std::pair<ResultCode, uint32_t>> runs{{kOk, 0}};
+
+  std::vector<std::string> calls;
+  std::vector<std::string> runArguments;  // "(none)" for absent arguments
+
+  void InitCommonControls() override { calls.push_back("InitCommonControls"); }
+  void StartProgress() override { calls.push_back("StartProgress"); }
+  void StopProgress() override { calls.push_back("StopProgress"); }
+  ResultCode ModulePath(std::string* path) override {
+    calls.push_back("ModulePath");
+    if (modulePathResult == kOk) *path = modulePath;
+    return modulePathResult;
+  }
+  ResultCode CreateTempDir(std::string* directory) override {
+    calls.push_back("CreateTempDir");
+    *directory = tempDir;
+    return tempDirResult;
+  }
+  bool CopyFileOnce(const std::string& source, const std::string& target) override {
+    calls.push_back("CopyFileOnce " + source + " > " + target);
+    return copyOnceSucceeds;
+  }
+  void DeleteFileOnce(const std::string& path) override { calls.push_back("DeleteFileOnce " + path); }
+  void ClearAttributes(const std::string& path) override { calls.push_back("ClearAttributes " + path); }
+  void CopyFileWithRetry(const std::string& source, const std::string& target) override {
+    calls.push_back("CopyFileWithRetry " + source + " > " + target);
+  }
+  void DeleteFileWithRetry(const std::string& path) override {
+    calls.push_back("DeleteFileWithRetry " + path);
+  }
+  ResultCode RunAndWait(const std::string& program, const char* arguments, uint32_t* exitCode) override {
+    calls.push_back("RunAndWait " + program);
+    runArguments.push_back(arguments ? arguments : "(none)");
+    std::pair<ResultCode, uint32_t> run = runs.front();
+    if (runs.size() > 1) runs.pop_front();
+    *exitCode = run.first == kOk ? run.second : 0;
+    return run.first;
+  }
+  void RemoveTempDir(const std::string& directory) override {
+    calls.push_back("RemoveTempDir " + directory);
+  }
+  void ShowErrorBox(const std::string& text) override {
+    calls.push_back("ShowErrorBox");
+    boxes.push_back(text);
+  }
+  ResultCode OpenArchive(const std::string& path) override {
+    calls.push_back("OpenArchive " + path);
+    return openResult;
+  }
+  ResultCode ExtractMainProgram(const std::string& destination) override {
+    calls.push_back("ExtractMainProgram " + destination);
+    return extractMainResult;
+  }
+  ResultCode ExtractFiles(const std::string& directory) override {
+    calls.push_back("ExtractFiles " + directory);
+    return extractFilesResult;
+  }
+  std::string CommandTemplate() override { return commandTemplate; }
+  void CloseArchive() override { calls.push_back("CloseArchive"); }
+
+  std::vector<std::string> boxes;
+
+  int Count(const std::string& prefix) const {
+    int n = 0;
+    for (const auto& call : calls) n += call.compare(0, prefix.size(), prefix) == 0;
+    return n;
+  }
+};
+
+uint32_t RunDriver(FakeServices& services, const std::string& commandLine) {
+  SetupDriver driver(services, NoLeadBytes);
+  return driver.Run(commandLine);
+}
+
+const std::string kMain = std::string(kTemp) + "\\setup.ovr";
+const std::string kRun = std::string(kTemp) + "\\kelvo.setup";
+const std::string kCopy = std::string(kTemp) + "\\setup.exe";
+
+TEST(SetupDriver, GoodRunCallsEverythingInOrder) {
+  FakeServices services;
+  services.runs = {{kOk, 7}};
+  EXPECT_EQ(RunDriver(services, "/x"), 7u);
+  const std::vector<std::string> expected = {
+      "InitCommonControls",
+      "StartProgress",
+      "ModulePath",
+      "CreateTempDir",
+      "OpenArchive " + std::string(kModule),
+      "ExtractMainProgram " + kMain,
+      "ExtractFiles " + std::string(kTemp),
+      "CopyFileWithRetry " + kMain + " > " + kRun,
+      "RunAndWait " + kRun,
+      "DeleteFileWithRetry " + kRun,
+      "StopProgress",
+      "RemoveTempDir " + std::string(kTemp),
+      "CloseArchive",
+  };
+  EXPECT_EQ(services.calls, expected);
+  EXPECT_EQ(services.runArguments, std::vector<std::string>{"/x /srcpath \"C:\\Downloads\""});
+  EXPECT_TRUE(services.boxes.empty());
+}
+
+TEST(SetupDriver, CommandIsTheExpandedTemplateWithTheSuffix) {
+  FakeServices services;
+  services.commandTemplate = "A %CMDLINE% B \"%TMPPATH%\"";
+  RunDriver(services, "/silent");
+  ASSERT_EQ(services.runArguments.size(), 1u);
+  EXPECT_EQ(services.runArguments[0],
+            "A /silent B \"" + std::string(kTemp) + "\" /srcpath \"C:\\Downloads\"");
+}
+
+TEST(SetupDriver, ProgramInADriveRootHasTheBareDriveAsSourceDirectory) {
+  FakeServices services;
+  services.modulePath = "C:\\setup.exe";
+  services.commandTemplate = "";
+  RunDriver(services, "");
+  EXPECT_EQ(services.runArguments, std::vector<std::string>{" /srcpath \"C:\""});
+}
+
+TEST(SetupDriver, SilentSwitchesOnlySuppressTheProgressWindow) {
+  const char* quiet[] = {"/oem", "/msi", "/silent", "/verysilent", "/msiexec", "x/oemy"};
+  for (const char* line : quiet) {
+    FakeServices services;
+    RunDriver(services, line);
+    EXPECT_EQ(services.Count("StartProgress"), 0) << line;
+    EXPECT_EQ(services.Count("StopProgress"), 1) << line;  // still called, harmlessly
+  }
+  const char* loud[] = {"", "/Silent", "/SILENT /OEM", "/x"};
+  for (const char* line : loud) {
+    FakeServices services;
+    RunDriver(services, line);
+    EXPECT_EQ(services.Count("StartProgress"), 1) << line;
+  }
+}
+
+TEST(SetupDriver, RunLoopRepeatsWhileTheSetupProgramAsksAtMostThreeTimes) {
+  struct Case {
+    std::deque<std::pair<ResultCode, uint32_t>> runs;
+    const char* commandLine;
+    int passes;
+    uint32_t exitCode;
+  };
+  const Case cases[] = {
+      {{{kOk, kRunAgain}, {kOk, 0}}, "", 2, 0},
+      {{{kOk, kRunAgain}, {kOk, kRunAgain}, {kOk, 5}}, "", 3, 5},
+      {{{kOk, kRunAgain}}, "", 3, kRunAgain},
+      {{{kOk, kRunAgain}}, "/msi", 3, kErrorInstallFailure},
+      {{{kOk, 0x20000011}}, "", 1, 0x20000011},
+  };
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.runs = c.runs;
+    EXPECT_EQ(RunDriver(services, c.commandLine), c.exitCode);
+    EXPECT_EQ(services.Count("RunAndWait"), c.passes);
+    EXPECT_EQ(services.Count("CopyFileWithRetry"), c.passes);
+    EXPECT_EQ(services.Count("DeleteFileWithRetry"), c.passes);
+    EXPECT_TRUE(services.boxes.empty());
+  }
+}
+
+TEST(SetupDriver, FailureShowsOneBoxWithTheStageReachedAfterTheWindowIsStopped) {
+  struct Case {
+    ResultCode open, extractMain, extractFiles, run;
+    const char* head;
+    const char* words;
+    const char* lastCall;  // the last of the run's steps that was called
+  };
+  const Case cases[] = {
+      {kErrorFileInvalid, kOk, kOk, kOk, "An error 1006 (000003EE)", kOpeningWords, "OpenArchive"},
+      {kErrorFileNotFound, kOk, kOk, kOk, "An error 2 (00000002)", kOpeningWords, "OpenArchive"},
+      {kOk, kErrorCannotMake, kOk, kOk, "An error 82 (00000052)", "extracting main exe",
+       "ExtractMainProgram"},
+      {kOk, kOk, kErrorAccessDenied, kOk, "An error 5 (00000005)", "extracting files",
+       "ExtractFiles"},
+      {kOk, kOk, kOk, kErrorFileNotFound, "An error 2 (00000002)", "spawning", "DeleteFileWithRetry"},
+  };
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.openResult = c.open;
+    services.extractMainResult = c.extractMain;
+    services.extractFilesResult = c.extractFiles;
+    services.runs = {{c.run, 0}};
+    const ResultCode error = c.open | c.extractMain | c.extractFiles | c.run;
+    EXPECT_EQ(RunDriver(services, "/silent"), error);
+    ASSERT_EQ(services.boxes.size(), 1u);
+    EXPECT_EQ(services.boxes[0], std::string(c.head) +
+                                     " has occured.\nLast performed operation was:\n" + c.words +
+                                     "\n\n");
+    // ..., the last step, StopProgress, ShowErrorBox, RemoveTempDir, CloseArchive.
+    const auto& calls = services.calls;
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls[calls.size() - 5].compare(0, std::string(c.lastCall).size(), c.lastCall), 0)
+        << calls[calls.size() - 5];
+    EXPECT_EQ(calls[calls.size() - 4], "StopProgress");
+    EXPECT_EQ(calls[calls.size() - 3], "ShowErrorBox");
+    EXPECT_EQ(calls[calls.size() - 2], "RemoveTempDir " + std::string(kTemp));
+    EXPECT_EQ(calls.back(), "CloseArchive");
+    EXPECT_LE(services.Count("RunAndWait"), 1);  // a failed run ends the loop
+  }
+}
+
+TEST(ErrorBoxText, SignedDecimalAndEightHexDigits) {
+  EXPECT_EQ(ErrorBoxText(kErrorFileInvalid, RunStage::kOpening),
+            std::string("An error 1006 (000003EE) has occured.\nLast performed operation was:\n") +
+                kOpeningWords + "\n\n");
+  EXPECT_EQ(ErrorBoxText(0xFFFFFFFF, RunStage::kOpening).substr(0, 34),
+            "An error -1 (FFFFFFFF) has occured");
+  EXPECT_EQ(ErrorBoxText(0x2000000B, RunStage::kSpawning),
+            "An error 536870923 (2000000B) has occured.\nLast performed operation was:\nspawning\n\n");
+  EXPECT_EQ(ErrorBoxText(206, RunStage::kExtractingFiles),
+            "An error 206 (000000CE) has occured.\nLast performed operation was:\nextracting files\n\n");
+}
+
+TEST(MapMsiExitCode, InstallerCodes) {
+  const std::pair<uint32_t, uint32_t> table[] = {
+      {0, 0},
+      {0x20000000, 0},
+      {1223, 1602},
+      {3010, 3010},  // reboot required: a success to the installer
+      {1641, 1641},  // reboot initiated: likewise
+      {5, 1603},
+      {0x20000010, 1603},
+      {1602, 1603},
+      {1006, 1603},
+      {0xFFFFFFFF, 1603},
+  };
+  for (const auto& row : table) EXPECT_EQ(MapMsiExitCode(row.first), row.second) << row.first;
+}
+
+TEST(SetupDriver, MsiModeMapsTheSetupProgramsCodeAndErrorsAlike) {
+  const std::pair<uint32_t, uint32_t> codes[] = {
+      {0, 0}, {0x20000000, 0}, {1223, 1602}, {5, 1603}, {3010, 3010}, {1641, 1641}};
+  for (const auto& code : codes) {
+    FakeServices msi;
+    msi.runs = {{kOk, code.first}};
+    EXPECT_EQ(RunDriver(msi, "/msi"), code.second) << code.first;
+    FakeServices plain;
+    plain.runs = {{kOk, code.first}};
+    EXPECT_EQ(RunDriver(plain, "/x"), code.first) << code.first;
+  }
+  FakeServices cancelled;
+  cancelled.openResult = kErrorCancelled;
+  EXPECT_EQ(RunDriver(cancelled, "/msiexec"), kErrorInstallUserExit);
+  EXPECT_EQ(cancelled.boxes.size(), 1u);  // the box still comes, with the unmapped code
+  EXPECT_NE(cancelled.boxes[0].find("An error 1223 (000004C7)"), std::string::npos);
+}
+
+TEST(SetupDriver, ModulePathTooLongFailsBeforeAnythingIsCreated) {
+  FakeServices services;
+  services.modulePathResult = kErrorFilenameExceedsRange;
+  EXPECT_EQ(RunDriver(services, "/Autorun /x"), kErrorFilenameExceedsRange);
+  const std::vector<std::string> expected = {"InitCommonControls", "StartProgress", "ModulePath",
+                                             "StopProgress", "ShowErrorBox", "CloseArchive"};
+  EXPECT_EQ(services.calls, expected);
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0], ErrorBoxText(kErrorFilenameExceedsRange, RunStage::kOpening));
+}
+
+TEST(SetupDriver, NothingIsExtractedWithoutADirectoryOfThisRun) {
+  for (const char* line : {"", "/Autorun /x"}) {
+    FakeServices services;
+    services.tempDir = "";
+    services.tempDirResult = kErrorCannotMake;
+    EXPECT_EQ(RunDriver(services, line), kErrorCannotMake) << line;
+    EXPECT_EQ(services.Count("OpenArchive"), 1) << line;  // the normal run goes on
+    EXPECT_EQ(services.Count("CopyFileOnce"), 0) << line;
+    EXPECT_EQ(services.Count("ExtractMainProgram"), 0) << line;
+    EXPECT_EQ(services.Count("RemoveTempDir"), 0) << line;
+    ASSERT_EQ(services.boxes.size(), 1u);
+    EXPECT_EQ(services.boxes[0], ErrorBoxText(kErrorCannotMake, RunStage::kExtractingMain));
+  }
+  // A damaged package is still reported as such.
+  FakeServices damaged;
+  damaged.tempDir = "";
+  damaged.tempDirResult = kErrorPathNotFound;
+  damaged.openResult = kErrorFileInvalid;
+  EXPECT_EQ(RunDriver(damaged, ""), kErrorFileInvalid);
+}
+
+TEST(SetupDriver, AFailedAccessEntryLeavesTheDirectoryInUse) {
+  FakeServices services;
+  services.tempDirResult = kErrorInvalidOrdinal;
+  services.runs = {{kOk, 4}};
+  EXPECT_EQ(RunDriver(services, ""), 4u);
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(services.Count("RemoveTempDir"), 1);
+}
+
+TEST(SetupDriver, RelaunchRunsACopyAndExitsWithItsExitCode) {
+  struct Case {
+    const char* commandLine;
+    std::pair<ResultCode, uint32_t> run;
+    const char* arguments;
+    uint32_t exitCode;
+  };
+  const Case cases[] = {
+      {"/Autorun /x y", {kOk, 7}, " /x y", 7},
+      {"/Autorun", {kOk, 0}, "", 0},
+      {"/silent /Autorun", {kOk, 0}, "", 0},
+      {"/Autorun /msi", {kOk, 1603}, " /msi", 1603},  // the copy maps; the first process does not
+      {"/msi /Autorun", {kOk, kRunAgain}, "", kRunAgain},
+      {"/msi /Autorun", {kOk, 1223}, "", 1223},
+      {"/Autorun /x", {kErrorFilenameExceedsRange, 0}, " /x", kErrorFilenameExceedsRange},
+      {"/Autorun /x", {kErrorAccessDenied, 0}, " /x", kErrorAccessDenied},
+  };
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.runs = {c.run};
+    EXPECT_EQ(RunDriver(services, c.commandLine), c.exitCode) << c.commandLine;
+    std::vector<std::string> expected = {"InitCommonControls"};
+    if (!FindSwitches(c.commandLine, NoLeadBytes).Quiet()) expected.push_back("StartProgress");
+    for (const std::string& call :
+         {std::string("ModulePath"), std::string("CreateTempDir"),
+          "CopyFileOnce " + std::string(kModule) + " > " + kCopy, "RunAndWait " + kCopy,
+          "ClearAttributes " + kCopy, std::string("StopProgress"), "RemoveTempDir " + std::string(kTemp)}) {
+      expected.push_back(call);
+    }
+    EXPECT_EQ(services.calls, expected) << c.commandLine;
+    EXPECT_EQ(services.runArguments, std::vector<std::string>{c.arguments}) << c.commandLine;
+    EXPECT_TRUE(services.boxes.empty()) << c.commandLine;
+  }
+}
+
+TEST(SetupDriver, RelaunchFallsBackToTheNormalRunWhenTheCopyCannotBeMade) {
+  FakeServices services;
+  services.copyOnceSucceeds = false;
+  services.runs = {{kOk, 9}};
+  EXPECT_EQ(RunDriver(services, "/Autorun /x"), 9u);
+  EXPECT_EQ(services.Count("CopyFileOnce"), 1);
+  EXPECT_EQ(services.Count("DeleteFileOnce " + kCopy), 1);
+  EXPECT_EQ(services.Count("OpenArchive"), 1);
+  EXPECT_EQ(services.Count("RunAndWait " + kRun), 1);
+  EXPECT_EQ(services.runArguments, std::vector<std::string>{"/Autorun /x /srcpath \"C:\\Downloads\""});
+
+  // A copy path that does not fit 260 bytes is not even tried: it could never be started.
+  FakeServices longName;
+  longName.modulePath = "C:\\" + std::string(240, 'n') + ".exe";
+  EXPECT_EQ(RunDriver(longName, "/Autorun"), 0u);
+  EXPECT_EQ(longName.Count("CopyFileOnce"), 0);
+  EXPECT_EQ(longName.Count("RunAndWait " + kRun), 1);
+}
+
+TEST(SplitModulePath, LastSeparatorOutsideDoubleByteCharacters) {
+  std::string directory, name;
+  SplitModulePath("C:\\a\\b\\setup.exe", NoLeadBytes, &directory, &name);
+  EXPECT_EQ(directory, "C:\\a\\b");
+  EXPECT_EQ(name, "setup.exe");
+  SplitModulePath("C:\\setup.exe", NoLeadBytes, &directory, &name);
+  EXPECT_EQ(directory, "C:");
+  // 0x95 0x5C is one character: not a separator.
+  SplitModulePath("C:\\d\\\x95\\x.exe", ShiftJisLead, &directory, &name);
+  EXPECT_EQ(directory, "C:\\d");
+  EXPECT_EQ(name, "\x95\\x.exe");
+  SplitModulePath("setup.exe", NoLeadBytes, &directory, &name);
+  EXPECT_EQ(directory, "");
+  EXPECT_EQ(name, "setup.exe");
+}
+
+}  // namespace
+}  // namespace sfx

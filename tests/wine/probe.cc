@@ -1,0 +1,203 @@
+// sfx_probe: a setup program for tests. Told what to do by the control file named in the environment
+// variable SFX_PROBE_CONTROL, it appends what it saw to <control>.report and exits with the code given
+// for this run. Runs are counted in <control>.count, so that a sequence of exit codes (for example
+// 0x20000010 then 0) can span the setup program's re-runs.
+//
+// Control file, one key=value a line:
+//   exit=CODE[,CODE...]   exit codes of the 1st, 2nd, ... run; the last repeats (default 0)
+//   mkdir=NAME            make a subdirectory NAME beside the program
+//   linger=PROGRAM        start PROGRAM --linger EVENT (inheriting handles) and leave it running
+//   linger_event=EVENT    the name of the event the lingering program waits for (at most a minute)
+//
+// Report of one run: "run=N", "command_line=", "current_directory=", "module=", "progress_windows="
+// (process ids owning an "AniProgressClass" window when it started), "everyone_ace=FLAGS:MASK" for
+// each access entry of Everyone on its directory, "file=NAME<TAB>SIZE<TAB>MTIME" (MTIME: seconds
+// since 1970; SIZE "dir" for a directory) for each entry beside it, "linger_pid=", "exit=", "end".
+//
+// "sfx_probe --linger EVENT" waits until EVENT is set, at most a minute, and exits 0.
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  std::fclose(file);
+  return text;
+}
+
+void WriteText(const std::string& path, const std::string& text, const char* mode) {
+  FILE* file = std::fopen(path.c_str(), mode);
+  if (!file) return;
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+}
+
+std::string Value(const std::string& control, const std::string& key) {
+  size_t at = 0;
+  while (at < control.size()) {
+    size_t end = control.find('\n', at);
+    if (end == std::string::npos) end = control.size();
+    std::string line = control.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, key.size() + 1, key + "=") == 0) return line.substr(key.size() + 1);
+    at = end + 1;
+  }
+  return std::string();
+}
+
+uint32_t ExitCodeForRun(const std::string& codes, int run) {
+  std::vector<uint32_t> list;
+  const char* p = codes.c_str();
+  while (*p) {
+    char* end = nullptr;
+    list.push_back(static_cast<uint32_t>(std::strtoul(p, &end, 0)));
+    if (end == p) break;
+    p = *end == ',' ? end + 1 : end;
+  }
+  if (list.empty()) return 0;
+  return list[static_cast<size_t>(run - 1) < list.size() ? run - 1 : list.size() - 1];
+}
+
+std::string ProgressWindowOwners() {
+  std::string owners;
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, "AniProgressClass", nullptr)) != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (!owners.empty()) owners += ',';
+    owners += std::to_string(pid);
+  }
+  return owners;
+}
+
+std::string EveryoneEntries(const std::string& directory) {
+  std::string lines;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(directory.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return "everyone_ace=unreadable\n";
+  }
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  for (DWORD i = 0; list != nullptr && i < list->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(list, i, reinterpret_cast<void**>(&header))) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if (!EqualSid(&entry->SidStart, everyone)) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, "everyone_ace=%u:0x%08lX\n", header->AceFlags, entry->Mask);
+    lines += text;
+  }
+  FreeSid(everyone);
+  LocalFree(descriptor);
+  return lines;
+}
+
+int64_t UnixTime(const FILETIME& time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
+}
+
+std::string FilesIn(const std::string& directory) {
+  std::string lines;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((directory + "\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return lines;
+  do {
+    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+    bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    uint64_t size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    lines += std::string("file=") + entry.cFileName + "\t" +
+             (isDirectory ? std::string("dir") : std::to_string(size)) + "\t" +
+             std::to_string(UnixTime(entry.ftLastWriteTime)) + "\n";
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return lines;
+}
+
+DWORD StartLinger(const std::string& program, const std::string& event) {
+  std::string commandLine = "\"" + program + "\" --linger " + event;
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION created;
+  // Inheriting, like the stub: whatever this process was handed goes on to the lingering one.
+  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &created)) {
+    return 0;
+  }
+  CloseHandle(created.hThread);
+  CloseHandle(created.hProcess);
+  return created.dwProcessId;
+}
+
+int Linger(const char* eventName) {
+  HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, eventName);
+  if (event == nullptr) return 1;
+  WaitForSingleObject(event, 60000);
+  CloseHandle(event);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--linger") == 0) return Linger(argv[2]);
+
+  // First, before anything can change: the progress window must be gone by now.
+  const std::string progressOwners = ProgressWindowOwners();
+
+  const char* controlPath = std::getenv("SFX_PROBE_CONTROL");
+  if (controlPath == nullptr || *controlPath == '\0') return 0;
+  const std::string control = ReadText(controlPath);
+  const std::string countPath = std::string(controlPath) + ".count";
+  const int run = std::atoi(ReadText(countPath).c_str()) + 1;
+  WriteText(countPath, std::to_string(run), "wb");
+
+  char module[MAX_PATH * 2] = "";
+  GetModuleFileNameA(nullptr, module, sizeof module);
+  std::string directory = module;
+  directory = directory.substr(0, directory.find_last_of('\\'));
+  char currentDirectory[MAX_PATH * 2] = "";
+  GetCurrentDirectoryA(sizeof currentDirectory, currentDirectory);
+
+  std::string subdirectory = Value(control, "mkdir");
+  if (!subdirectory.empty()) CreateDirectoryA((directory + "\\" + subdirectory).c_str(), nullptr);
+
+  const uint32_t exitCode = ExitCodeForRun(Value(control, "exit"), run);
+  std::string report = "run=" + std::to_string(run) + "\n";
+  report += std::string("command_line=") + GetCommandLineA() + "\n";
+  report += std::string("current_directory=") + currentDirectory + "\n";
+  report += std::string("module=") + module + "\n";
+  report += "progress_windows=" + progressOwners + "\n";
+  report += EveryoneEntries(directory);
+  report += FilesIn(directory);
+  std::string linger = Value(control, "linger");
+  if (!linger.empty()) {
+    report += "linger_pid=" + std::to_string(StartLinger(linger, Value(control, "linger_event"))) + "\n";
+  }
+  char code[32];
+  std::snprintf(code, sizeof code, "exit=0x%08X\n", exitCode);
+  report += code;
+  report += "end\n";
+  WriteText(std::string(controlPath) + ".report", report, "ab");
+  return static_cast<int>(exitCode);
+}

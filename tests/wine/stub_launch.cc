@@ -1,0 +1,139 @@
+#include "tests/wine/stub_launch.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace sfx {
+namespace test {
+namespace {
+
+struct CaseInsensitiveLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return _stricmp(a.c_str(), b.c_str()) < 0;
+  }
+};
+
+// The caller's environment with the request's changes, as an ANSI environment block.
+std::string EnvironmentBlock(const LaunchRequest& request) {
+  std::map<std::string, std::string, CaseInsensitiveLess> variables;
+  std::vector<std::string> drives;  // "=C:=C:\\..." entries keep their place in front
+  char* strings = GetEnvironmentStringsA();
+  for (const char* entry = strings; entry && *entry; entry += std::strlen(entry) + 1) {
+    if (entry[0] == '=') {
+      drives.push_back(entry);
+      continue;
+    }
+    const char* equals = std::strchr(entry, '=');
+    if (equals) variables[std::string(entry, equals)] = equals + 1;
+  }
+  if (strings) FreeEnvironmentStringsA(strings);
+  for (const auto& name : request.unsetEnvironment) variables.erase(name);
+  for (const auto& variable : request.setEnvironment) variables[variable.first] = variable.second;
+
+  std::string block;
+  for (const auto& drive : drives) block += drive + '\0';
+  for (const auto& variable : variables) block += variable.first + "=" + variable.second + '\0';
+  block += '\0';
+  return block;
+}
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
+  auto* boxes = reinterpret_cast<std::vector<HWND>*>(parameter);
+  char className[64] = "";
+  char caption[256] = "";
+  GetClassNameA(window, className, sizeof className);
+  GetWindowTextA(window, caption, sizeof caption);
+  if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0) {
+    boxes->push_back(window);
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK LongestStaticText(HWND child, LPARAM parameter) {
+  auto* text = reinterpret_cast<std::string*>(parameter);
+  char className[64] = "";
+  GetClassNameA(child, className, sizeof className);
+  if (_stricmp(className, "Static") != 0) return TRUE;
+  int length = GetWindowTextLengthA(child);
+  std::string value(static_cast<size_t>(length) + 1, '\0');
+  GetWindowTextA(child, &value[0], length + 1);
+  value.resize(std::strlen(value.c_str()));
+  if (value.size() > text->size()) *text = value;
+  return TRUE;
+}
+
+// The message text of a box: its longest static text (the icon's static has none).
+std::string BoxText(HWND box) {
+  std::string text;
+  EnumChildWindows(box, LongestStaticText, reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
+}  // namespace
+
+std::string WindowsPathOf(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string windows = "Z:" + path;
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
+LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
+  LaunchOutcome outcome;
+  std::string commandLine = request.rawCommandLine;
+  if (commandLine.empty()) {
+    commandLine = "\"" + request.program + "\"";
+    if (!request.arguments.empty()) commandLine += " " + request.arguments;
+  }
+  std::string environment = EnvironmentBlock(request);
+
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION created;
+  if (!CreateProcessA(request.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                      &environment[0],
+                      request.currentDirectory.empty() ? nullptr : request.currentDirectory.c_str(),
+                      &startup, &created)) {
+    outcome.startError = GetLastError();
+    return outcome;
+  }
+  CloseHandle(created.hThread);
+  outcome.processId = created.dwProcessId;
+
+  std::map<HWND, DWORD> pressed;  // box, when OK was last pressed
+  const DWORD start = GetTickCount();
+  while (WaitForSingleObject(created.hProcess, 20) == WAIT_TIMEOUT) {
+    std::vector<HWND> boxes;
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
+    for (HWND box : boxes) {
+      auto seen = pressed.find(box);
+      if (seen == pressed.end()) {
+        std::string text = BoxText(box);
+        if (text.empty()) continue;  // not filled in yet
+        outcome.boxTexts.push_back(text);
+      } else if (GetTickCount() - seen->second < 500) {
+        continue;  // give the box time to close before pressing again
+      }
+      pressed[box] = GetTickCount();
+      PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    if (GetTickCount() - start > request.timeoutMs) {
+      TerminateProcess(created.hProcess, 0xDEAD);
+      WaitForSingleObject(created.hProcess, 5000);
+      outcome.timedOut = true;
+      break;
+    }
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(created.hProcess, &code);
+  outcome.exitCode = code;
+  CloseHandle(created.hProcess);
+  return outcome;
+}
+
+}  // namespace test
+}  // namespace sfx

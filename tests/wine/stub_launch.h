@@ -1,0 +1,45 @@
+// Starts a program (the stub) the way a user or an installer host would, waits for it, presses OK on
+// every "Setup Selfextract" message box it shows and reads its full 32-bit exit code (Wine cuts exit
+// codes to 8 bits at the Linux boundary; inside Wine they are whole). Used by the end-to-end tests and
+// by the sfx_launcher tool.
+#ifndef SFXSTUB_TESTS_WINE_STUB_LAUNCH_H_
+#define SFXSTUB_TESTS_WINE_STUB_LAUNCH_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sfx {
+namespace test {
+
+struct LaunchRequest {
+  std::string program;    // started as the application name
+  std::string arguments;  // the command line is "\"program\" arguments" (no blank when empty)
+  // When not empty: the whole command line, program name included, as given.
+  std::string rawCommandLine;
+  std::string currentDirectory;  // empty: the caller's
+  std::vector<std::pair<std::string, std::string>> setEnvironment;
+  std::vector<std::string> unsetEnvironment;
+  uint32_t timeoutMs = 120000;  // then the program is killed and timedOut set
+};
+
+struct LaunchOutcome {
+  uint32_t startError = 0;  // CreateProcessA's error; 0 when the program ran
+  uint32_t exitCode = 0;
+  uint32_t processId = 0;
+  bool timedOut = false;
+  std::vector<std::string> boxTexts;  // the text of each box pressed, in order
+};
+
+constexpr char kErrorBoxCaption[] = "Setup Selfextract";
+
+LaunchOutcome LaunchAndWatch(const LaunchRequest& request);
+
+// A Linux path as Wine reaches it (drive Z: is the root); other paths are returned unchanged.
+std::string WindowsPathOf(const std::string& path);
+
+}  // namespace test
+}  // namespace sfx
+
+#endif  // SFXSTUB_TESTS_WINE_STUB_LAUNCH_H_
