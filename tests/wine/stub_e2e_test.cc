@@ -448,6 +448,40 @@ TEST_F(StubTest, AutorunRunsACopyAndExitsWithTheCopysExitCode) {
   }
 }
 
+TEST_F(StubTest, ModulePathTooLongFailsWhileOpening) {
+  // Two nested folders bring the package's path to 268 bytes. Wine reaches such a path only relative
+  // to the current directory, so the folders are made, and the package started, from inside.
+  char saved[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof saved, saved);
+  const std::string outer(120, 'd');
+  const std::string inner(120, 'e');
+  ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+  ASSERT_TRUE(CreateDirectoryA(outer.c_str(), nullptr));
+  ASSERT_TRUE(SetCurrentDirectoryA(outer.c_str()));
+  ASSERT_TRUE(CreateDirectoryA(inner.c_str(), nullptr));
+  ASSERT_TRUE(SetCurrentDirectoryA(inner.c_str()));
+  ASSERT_TRUE(CopyFileA(package.c_str(), kPackageName, FALSE));
+  ASSERT_GT(folder.size() + 1 + outer.size() + 1 + inner.size() + 1 + sizeof kPackageName - 1, 259u);
+
+  LaunchRequest request = Request("/silent");
+  request.program = kPackageName;
+  request.currentDirectory.clear();  // the deep folder, this process's current one
+  LaunchOutcome outcome = LaunchAndWatch(request);
+
+  DeleteFileA(kPackageName);
+  SetCurrentDirectoryA("..");
+  RemoveDirectoryA(inner.c_str());
+  SetCurrentDirectoryA("..");
+  RemoveDirectoryA(outer.c_str());
+  SetCurrentDirectoryA(saved);
+
+  ASSERT_EQ(outcome.startError, 0u);
+  EXPECT_EQ(outcome.exitCode, 206u);
+  EXPECT_EQ(outcome.boxTexts, std::vector<std::string>{BoxText(206, kOpeningWords)});
+  EXPECT_TRUE(Runs().empty());
+  EXPECT_TRUE(Entries(temp).empty());  // nothing was created
+}
+
 TEST_F(StubTest, AutorunIsCaseSensitive) {
   LaunchOutcome outcome = Run("/autorun /AUTORUN");
   EXPECT_EQ(outcome.exitCode, 0u);
