@@ -8,7 +8,10 @@ stamp_version=2
 mkdir -p "$cache"
 
 done_for() { [ -f "$cache/cryptopp-mingw/$1/.complete-$stamp_version" ]; }
-if done_for i686 && done_for x86_64; then exit 0; fi
+# The template definitions the headers include on request (see sfxstub/verify/crypto_templates.cc);
+# earlier caches were installed without them.
+has_templates() { [ -f "$cache/cryptopp-mingw/$1/include/cryptopp/algebra.cpp" ]; }
+if done_for i686 && done_for x86_64 && has_templates i686 && has_templates x86_64; then exit 0; fi
 
 src=$(ls -d "$cache"/src/libcrypto++-*/ 2>/dev/null | head -n 1 || true)
 if [ -z "$src" ]; then
@@ -19,7 +22,10 @@ if [ -z "$src" ]; then
 fi
 
 for arch in i686 x86_64; do
-  done_for $arch && continue
+  if done_for $arch; then
+    has_templates $arch || cp "$src/algebra.cpp" "$cache/cryptopp-mingw/$arch/include/cryptopp/"
+    continue
+  fi
   echo "cryptopp-mingw: building for $arch (once; cached in $cache)" >&2
   build="$cache/cryptopp-mingw/build-$arch"
   prefix="$cache/cryptopp-mingw/$arch"

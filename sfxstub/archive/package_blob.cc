@@ -7,13 +7,7 @@
 namespace sfx {
 namespace {
 
-// Neither a 32-bit process nor a 32-bit stream position can hold a block of this size.
-constexpr uint32_t kMaxBlockSize = 0x7FFFFFFF;
 constexpr uint64_t kMaxDeflateRatio = 1032;
-
-void AppendU32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
-}
 
 }  // namespace
 
@@ -28,7 +22,7 @@ ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* leng
   buffer->reset();
   uint32_t unpackedSize = ReadU32(stream);
   uint32_t packedSize = ReadU32(stream);
-  if (unpackedSize > kMaxBlockSize) return kErrorNotEnoughMemory;
+  if (unpackedSize > kMaxPackageBlobSize) return kErrorNotEnoughMemory;
   // Deflate cannot expand data more than 1032-fold: a larger declared size is impossible, and
   // allocating it would only let a tiny blob claim gigabytes.
   if (unpackedSize > static_cast<uint64_t>(packedSize) * kMaxDeflateRatio) return kDamagedPackage;
@@ -46,20 +40,6 @@ ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* leng
   if (status != Z_OK) return kDamagedPackage;
   *length = static_cast<uint32_t>(outLength);
   *buffer = std::move(output);
-  return kOk;
-}
-
-ResultCode WritePackageBlob(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out) {
-  if (size > kMaxBlockSize) return kErrorNotEnoughMemory;
-  uLongf packedSize = compressBound(size);
-  std::vector<uint8_t> packed(packedSize);
-  if (compress2(packed.data(), &packedSize, data, size, Z_BEST_COMPRESSION) != Z_OK) {
-    return kErrorNotEnoughMemory;
-  }
-  out->insert(out->end(), kPackageBlobMagic, kPackageBlobMagic + kPackageBlobMagicSize);
-  AppendU32(out, size);
-  AppendU32(out, static_cast<uint32_t>(packedSize));
-  out->insert(out->end(), packed.begin(), packed.begin() + packedSize);
   return kOk;
 }
 

@@ -15,6 +15,8 @@ namespace sfx {
 constexpr char kPackageBlobMagic[] = "JUXsetupFPkgFile";
 constexpr uint32_t kPackageBlobMagicSize = 16;
 constexpr uint32_t kPackageBlobHeaderSize = 24;
+// The largest block a 32-bit process and a 32-bit stream position can hold (2 GiB - 1).
+constexpr uint32_t kMaxPackageBlobSize = 0x7FFFFFFF;
 
 // Decompresses the blob that starts at offset 0 of stream into a new heap buffer of the declared
 // unpacked size. Returns 0, 8 (no memory, or fewer than packed size bytes after the header) or
@@ -23,7 +25,8 @@ constexpr uint32_t kPackageBlobHeaderSize = 24;
 // not reach from packed size bytes with 0x20000011, before any allocation.
 ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* length);
 
-// Appends a blob holding data, compressed with zlib at level 9, to out. Returns 0, or 8 when the
+// Appends a blob holding data (package_blob_writer.cc, kept apart so that the stub, which only
+// reads, links no compressor), compressed with zlib at level 9, to out. Returns 0, or 8 when the
 // data are too large for a blob or compression fails.
 ResultCode WritePackageBlob(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out);
 
