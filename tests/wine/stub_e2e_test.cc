@@ -6,12 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "tests/test_support.h"
+#include "tests/wine/stub_fixture.h"
 #include "tests/wine/stub_launch.h"
 
 namespace sfx {
@@ -19,219 +18,20 @@ namespace test {
 namespace {
 
 constexpr uint32_t kRunAgain = 0x20000010;
-constexpr char kPrefix[] = "_kv_sfx.tm~";
-constexpr char kOpeningWords[] =
-    "opening the self-extract archive\n\nTry to download setup file again.\nIf you use Internet "
-    "Explorer, clear it's cache before downloading:\nStart->Control Panel->Internet Options and "
-    "Delete Temporary Internet Files.";
 
-std::string BoxText(uint32_t code, const char* words) {
-  char head[64];
-  std::snprintf(head, sizeof head, "An error %d (%08X) has occured.\n", static_cast<int>(code), code);
-  return std::string(head) + "Last performed operation was:\n" + words + "\n\n";
-}
-
-std::string EnvironmentPath(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? WindowsPathOf(value) : std::string();
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string Parent(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
-std::string Leaf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
-
-// Names in a directory, "." and ".." left out.
-std::vector<std::string> Entries(const std::string& directory) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((directory + "\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::string name = entry.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(find, &entry));
-  FindClose(find);
-  return names;
-}
-
-// True for base\_kv_sfx.tm~ plus a letter and five digits.
-bool IsRunDirectoryOf(const std::string& path, const std::string& base) {
-  if (Parent(path) != base) return false;
-  std::string leaf = Leaf(path);
-  if (leaf.size() != sizeof kPrefix - 1 + 6 || leaf.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return false;
-  if (leaf[sizeof kPrefix - 1] < 'a' || leaf[sizeof kPrefix - 1] > 'z') return false;
-  for (size_t i = sizeof kPrefix; i < leaf.size(); ++i) {
-    if (leaf[i] < '0' || leaf[i] > '9') return false;
-  }
-  return true;
-}
-
-struct SeenFile {
-  std::string size;  // "dir" for a directory
-  int64_t time = 0;
-};
-
-// One run of the probe, from its report.
-struct ProbeRun {
-  std::string commandLine;
-  std::string currentDirectory;
-  std::string module;
-  std::vector<uint32_t> progressWindowOwners;
-  std::vector<std::pair<unsigned, uint32_t>> everyoneEntries;  // flags, mask
-  std::map<std::string, SeenFile> files;
-  uint32_t lingerPid = 0;
-  uint32_t exitCode = 0;
-
-  std::string Directory() const { return Parent(module); }
-};
-
-std::vector<ProbeRun> ParseReport(const std::string& text) {
-  std::vector<ProbeRun> runs;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    size_t equals = line.find('=');
-    std::string key = line.substr(0, equals);
-    std::string value = equals == std::string::npos ? std::string() : line.substr(equals + 1);
-    if (key == "run") runs.emplace_back();
-    if (runs.empty()) continue;
-    ProbeRun& run = runs.back();
-    if (key == "command_line") run.commandLine = value;
-    if (key == "current_directory") run.currentDirectory = value;
-    if (key == "module") run.module = value;
-    if (key == "progress_windows") {
-      for (const char* p = value.c_str(); *p;) {
-        char* next = nullptr;
-        run.progressWindowOwners.push_back(static_cast<uint32_t>(std::strtoul(p, &next, 10)));
-        p = *next == ',' ? next + 1 : next;
-      }
-    }
-    if (key == "everyone_ace") {
-      char* next = nullptr;
-      unsigned flags = static_cast<unsigned>(std::strtoul(value.c_str(), &next, 10));
-      run.everyoneEntries.emplace_back(flags, static_cast<uint32_t>(std::strtoul(next + 1, nullptr, 0)));
-    }
-    if (key == "file") {
-      size_t tab1 = value.find('\t');
-      size_t tab2 = value.find('\t', tab1 + 1);
-      run.files[value.substr(0, tab1)] =
-          SeenFile{value.substr(tab1 + 1, tab2 - tab1 - 1), std::atoll(value.c_str() + tab2 + 1)};
-    }
-    if (key == "linger_pid") run.lingerPid = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
-    if (key == "exit") run.exitCode = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
-  }
-  return runs;
-}
-
-// A scratch folder with a short path ("C:\\sfxe2e\\<process>-<n>"): the setup program's command line
-// holds its path several times and must fit 260 bytes. Removed with everything in it.
-class ShortScratch {
- public:
-  ShortScratch() {
-    static int counter = 0;
-    CreateDirectoryA(kRoot, nullptr);
-    path_ = std::string(kRoot) + "\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~ShortScratch() {
-    std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
-         !error && it != std::filesystem::end(it); it.increment(error)) {
-      SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    std::filesystem::remove_all(path_, error);
-    RemoveDirectoryA(kRoot);  // when the last one is gone
-  }
-  ShortScratch(const ShortScratch&) = delete;
-  ShortScratch& operator=(const ShortScratch&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  static constexpr char kRoot[] = "C:\\sfxe2e";
-  std::string path_;
-};
-
-// The names the packages run under in these tests.
-constexpr char kPackageName[] = "setup.exe";
+// Further names the packages run under in these tests.
 constexpr char kSpacedPackageName[] = "my setup.exe";
 constexpr size_t kLongNameLength = 230;
 
 std::string LongPackageName() { return std::string(kLongNameLength - 4, 'n') + ".exe"; }
 
-// Wine's X11 driver waits up to two seconds for a window manager to withdraw each window it hides,
-// and Xvfb runs none; windows it does not hand to a window manager are not waited for. Set for the
-// packages' names only (Wine's per-program settings), before any of them runs.
-void UnmanagedWindowsFor(const std::string& program) {
-  HKEY key = nullptr;
-  std::string path = "Software\\Wine\\AppDefaults\\" + program + "\\X11 Driver";
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-  RegCloseKey(key);
-}
-
-class StubTest : public ::testing::Test {
+class StubTest : public StubFixture {
  protected:
   static void SetUpTestSuite() {
-    for (const std::string& name : {std::string(kPackageName), std::string(kSpacedPackageName), LongPackageName()}) {
-      UnmanagedWindowsFor(name);
-    }
+    StubFixture::SetUpTestSuite();
+    UnmanagedWindowsFor(kSpacedPackageName);
+    UnmanagedWindowsFor(LongPackageName());
   }
-
-  void SetUp() override {
-    packages = EnvironmentPath("SFX_E2E_PACKAGES");
-    probe = EnvironmentPath("SFX_PROBE");
-    ASSERT_FALSE(packages.empty()) << "SFX_E2E_PACKAGES is not set";
-    ASSERT_TRUE(Exists(packages + "\\good.exe")) << "no packages in " << packages;
-    folder = scratch.path();
-    package = folder + "\\" + kPackageName;
-    ASSERT_TRUE(CopyFileA((packages + "\\good.exe").c_str(), package.c_str(), FALSE));
-    control = folder + "\\probe.ctl";
-    temp = folder + "\\temp";
-    workDir = folder + "\\work";
-    CreateDirectoryA(temp.c_str(), nullptr);
-    CreateDirectoryA(workDir.c_str(), nullptr);
-    SetControl("");
-  }
-
-  // Writes the probe's control file and forgets earlier runs.
-  void SetControl(const std::string& text) {
-    WriteFileBytes(control, BytesOf(text));
-    DeleteFileA((control + ".count").c_str());
-    DeleteFileA((control + ".report").c_str());
-  }
-
-  LaunchRequest Request(const std::string& arguments) const {
-    LaunchRequest request;
-    request.program = package;
-    request.arguments = arguments;
-    request.currentDirectory = workDir;
-    request.setEnvironment = {{"SFX_PROBE_CONTROL", control}, {"TEMP", temp}};
-    return request;
-  }
-
-  LaunchOutcome Run(const std::string& arguments) { return LaunchAndWatch(Request(arguments)); }
-
-  std::vector<ProbeRun> Runs() const {
-    Bytes report = ReadFileBytes(control + ".report");
-    return ParseReport(std::string(report.begin(), report.end()));
-  }
-
-  // The probe's command line for a normal run of good.exe from folder.
-  std::string ExpectedCommandLine(const ProbeRun& run, const std::string& received) const {
-    const std::string tmp = run.Directory();
-    return "\"" + tmp + "\\kelvo.setup\" /a \"" + folder + "\" /t \"" + tmp + "\" /c [" + received +
-           "] /l %srcpath% /srcpath \"" + folder + "\"";
-  }
-
-  ShortScratch scratch;
-  std::string packages, probe, folder, package, control, temp, workDir;
 };
 
 TEST_F(StubTest, GoodPackageExtractsRunsTheSetupProgramAndCleansUp) {
@@ -495,7 +295,7 @@ TEST_F(StubTest, AutorunGoesOnWithTheNormalRunWhenTheCopyCannotBeMade) {
   // never be started, so it is not made.
   temp = folder + "\\temp\\a_longer_temporary_folder_name";
   CreateDirectoryA(temp.c_str(), nullptr);
-  const size_t copyDirectoryLength = temp.size() + 1 + sizeof kPrefix - 1 + 6;
+  const size_t copyDirectoryLength = temp.size() + 1 + sizeof kTempPrefix - 1 + 6;
   ASSERT_LT(folder.size() + 1 + kLongNameLength + 1, 260u);  // the package's own path fits
   ASSERT_GT(copyDirectoryLength + 1 + kLongNameLength + 1, 260u);  // its copy's would not
   const std::string longPackage = folder + "\\" + LongPackageName();
