@@ -8,11 +8,16 @@
 //   mkdir=NAME            make a subdirectory NAME beside the program
 //   linger=PROGRAM        start PROGRAM --linger EVENT (inheriting handles) and leave it running
 //   linger_event=EVENT    the name of the event the lingering program waits for (at most a minute)
+//   linger_hold=NAME      open NAME beside the program, sharing reads only, in a handle that the
+//                         lingering program inherits and so holds until it ends
+//   readonly=NAME         mark NAME beside the program read-only
+//   gate=EVENT            after the report, wait until EVENT is set (at most a minute), then exit
 //
 // Report of one run: "run=N", "command_line=", "current_directory=", "module=", "progress_windows="
 // (process ids owning an "AniProgressClass" window when it started), "everyone_ace=FLAGS:MASK" for
 // each access entry of Everyone on its directory, "file=NAME<TAB>SIZE<TAB>MTIME" (MTIME: seconds
-// since 1970; SIZE "dir" for a directory) for each entry beside it, "linger_pid=", "exit=", "end".
+// since 1970; SIZE "dir" for a directory) for each entry beside it, "held=yes|no" (linger_hold),
+// "linger_pid=", "exit=", "end".
 //
 // "sfx_probe --linger EVENT" waits until EVENT is set, at most a minute, and exits 0.
 #include <windows.h>
@@ -149,13 +154,16 @@ DWORD StartLinger(const std::string& program, const std::string& event) {
   return created.dwProcessId;
 }
 
-int Linger(const char* eventName) {
-  HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, eventName);
-  if (event == nullptr) return 1;
+// Waits for the named event, at most a minute; false when there is no such event.
+bool WaitForEvent(const std::string& name) {
+  HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name.c_str());
+  if (event == nullptr) return false;
   WaitForSingleObject(event, 60000);
   CloseHandle(event);
-  return 0;
+  return true;
 }
+
+int Linger(const char* eventName) { return WaitForEvent(eventName) ? 0 : 1; }
 
 }  // namespace
 
@@ -181,6 +189,8 @@ int main(int argc, char** argv) {
 
   std::string subdirectory = Value(control, "mkdir");
   if (!subdirectory.empty()) CreateDirectoryA((directory + "\\" + subdirectory).c_str(), nullptr);
+  std::string readOnly = Value(control, "readonly");
+  if (!readOnly.empty()) SetFileAttributesA((directory + "\\" + readOnly).c_str(), FILE_ATTRIBUTE_READONLY);
 
   const uint32_t exitCode = ExitCodeForRun(Value(control, "exit"), run);
   std::string report = "run=" + std::to_string(run) + "\n";
@@ -192,12 +202,24 @@ int main(int argc, char** argv) {
   report += FilesIn(directory);
   std::string linger = Value(control, "linger");
   if (!linger.empty()) {
+    // Opened before the lingering program starts, so that it holds the file from its first moment.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    std::string hold = Value(control, "linger_hold");
+    if (!hold.empty()) {
+      SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+      held = CreateFileA((directory + "\\" + hold).c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable,
+                         OPEN_EXISTING, 0, nullptr);
+      report += std::string("held=") + (held != INVALID_HANDLE_VALUE ? "yes" : "no") + "\n";
+    }
     report += "linger_pid=" + std::to_string(StartLinger(linger, Value(control, "linger_event"))) + "\n";
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   }
   char code[32];
   std::snprintf(code, sizeof code, "exit=0x%08X\n", exitCode);
   report += code;
   report += "end\n";
   WriteText(std::string(controlPath) + ".report", report, "ab");
+  std::string gate = Value(control, "gate");
+  if (!gate.empty()) WaitForEvent(gate);
   return static_cast<int>(exitCode);
 }
