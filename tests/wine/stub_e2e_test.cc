@@ -324,6 +324,12 @@ TEST_F(StubTest, AutorunCopyThatCannotBeStartedEndsTheRunWithTheError) {
 TEST_F(StubTest, TemporaryDirectoryBase) {
   const std::string tmpBase = folder + "\\tmp base";
   CreateDirectoryA(tmpBase.c_str(), nullptr);
+  // Windows does not keep anything from being made in a folder for its read-only attribute (Wine
+  // does not even keep the attribute on folders); the run must not change it either.
+  const std::string readOnly = folder + "\\read only";
+  CreateDirectoryA(readOnly.c_str(), nullptr);
+  ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+  const DWORD readOnlyAttributes = GetFileAttributesA(readOnly.c_str());
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, std::string>> set;
@@ -332,9 +338,12 @@ TEST_F(StubTest, TemporaryDirectoryBase) {
   };
   const Case cases[] = {
       {"TEMP unset, TMP set", {{"TMP", tmpBase}}, {"TEMP"}, tmpBase},
+      {"TEMP empty, TMP set", {{"TEMP", ""}, {"TMP", tmpBase}}, {}, tmpBase},
       {"TEMP with a trailing separator", {{"TEMP", temp + "\\"}}, {}, temp},
       {"TEMP missing", {{"TEMP", folder + "\\missing"}}, {}, "C:\\TEMP"},
+      {"TEMP too long for the buffer", {{"TEMP", folder + "\\" + std::string(300, 'l')}}, {}, "C:\\TEMP"},
       {"TEMP and TMP unset", {}, {"TEMP", "TMP"}, "C:\\TEMP"},
+      {"TEMP a read-only folder", {{"TEMP", readOnly}}, {}, readOnly},
   };
   for (const auto& c : cases) {
     SetControl("");
@@ -344,28 +353,50 @@ TEST_F(StubTest, TemporaryDirectoryBase) {
     request.unsetEnvironment = c.unset;
     LaunchOutcome outcome = LaunchAndWatch(request);
     EXPECT_EQ(outcome.exitCode, 0u) << c.name;
+    EXPECT_TRUE(outcome.boxTexts.empty()) << c.name;
     std::vector<ProbeRun> runs = Runs();
     ASSERT_EQ(runs.size(), 1u) << c.name;
     EXPECT_TRUE(IsRunDirectoryOf(runs[0].Directory(), c.base)) << c.name << ": " << runs[0].Directory();
     EXPECT_FALSE(Exists(runs[0].Directory())) << c.name;
   }
   EXPECT_FALSE(Exists(folder + "\\missing"));
+  EXPECT_EQ(GetFileAttributesA(readOnly.c_str()), readOnlyAttributes);
+  EXPECT_TRUE(Entries(readOnly).empty());
 }
 
 TEST_F(StubTest, NothingIsExtractedWhenNoDirectoryCanBeCreated) {
   // TEMP names a file: no directory can be made under it.
   const std::string file = folder + "\\not a folder";
   WriteFileBytes(file, BytesOf("x"));
-  for (const char* arguments : {"/silent", "/Autorun /x"}) {
-    LaunchRequest request = Request(arguments);
-    request.setEnvironment[1].second = file;
-    LaunchOutcome outcome = LaunchAndWatch(request);
-    ASSERT_FALSE(outcome.timedOut);
-    EXPECT_EQ(outcome.exitCode, 3u) << arguments;  // the path cannot be found
-    EXPECT_EQ(outcome.boxTexts, std::vector<std::string>{BoxText(3, "extracting main exe")}) << arguments;
-    EXPECT_TRUE(Runs().empty());
-    EXPECT_TRUE(Entries(workDir).empty());
-    EXPECT_EQ(Entries(folder).size(), 5u);  // setup.exe, probe.ctl, temp, work, the file
+  // TEMP names a folder so deep that no run directory inside it fits 260 bytes.
+  const std::string outer = folder + "\\" + std::string(120, 'd');
+  const std::string deep = outer + "\\" + std::string(245 - outer.size() - 1, 'e');
+  ASSERT_TRUE(CreateDirectoryA(outer.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+  ASSERT_GT(deep.size() + 1 + sizeof kTempPrefix - 1 + 6, 259u);
+  struct Case {
+    std::string temp;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {file, 3},   // the path cannot be found
+      {deep, 206},  // the name would not fit
+  };
+  for (const Case& c : cases) {
+    for (const char* arguments : {"/silent", "/Autorun /x"}) {
+      LaunchRequest request = Request(arguments);
+      request.setEnvironment[1].second = c.temp;
+      LaunchOutcome outcome = LaunchAndWatch(request);
+      ASSERT_FALSE(outcome.timedOut);
+      EXPECT_EQ(outcome.exitCode, c.code) << c.temp << " " << arguments;
+      EXPECT_EQ(outcome.boxTexts, std::vector<std::string>{BoxText(c.code, "extracting main exe")})
+          << c.temp << " " << arguments;
+      EXPECT_TRUE(Runs().empty());
+      EXPECT_TRUE(Entries(workDir).empty());
+      EXPECT_TRUE(Entries(deep).empty());
+      // setup.exe, probe.ctl, temp, work, the file, the deep folder
+      EXPECT_EQ(Entries(folder).size(), 6u);
+    }
   }
 }
 
