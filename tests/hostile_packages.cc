@@ -181,9 +181,11 @@ std::vector<HostileRow> HostilePackages::Rows() const {
     return bytes;
   };
 
-  // Controls: the well-formed package with each accepted record kind.
+  // Controls: the well-formed package with each record kind that verifies.
   add("good-binary", goodBinary, S::kRuns, 0, W::kEverywhere, standard);
-  add("good-text", Signed(good, kTextSignature), S::kRuns, 0, W::kEverywhere, standard);
+  // A text signature verifies but does not protect a package (its digest skips every byte outside
+  // 0x20..0x7F): refused.
+  add("good-text", Signed(good, kTextSignature), S::kOpening, kErrorFileInvalid, W::kEverywhere);
 
   // The record: damaged in each kind, followed by a stray byte, of another key, of a refused kind.
   const uint32_t record = parts.signedEnd;
@@ -192,7 +194,7 @@ std::vector<HostileRow> HostilePackages::Rows() const {
   add("binary-record-then-one-byte", appended, S::kOpening, kErrorFileInvalid, W::kEverywhere);
   Bytes textThenLine = Signed(good, kTextSignature);
   textThenLine.push_back('\n');  // text records may be followed by a line end
-  add("text-record-then-line-end", textThenLine, S::kRuns, 0, W::kHostOnly, standard);
+  add("text-record-then-line-end", textThenLine, S::kOpening, kErrorFileInvalid, W::kHostOnly);
   add("binary-record-r-damaged", damaged(goodBinary, record), S::kOpening, kErrorFileInvalid, W::kHostOnly);
   add("binary-record-s-damaged", damaged(goodBinary, record + 39), S::kOpening, kErrorFileInvalid,
       W::kEverywhere);

@@ -120,6 +120,8 @@ bool IsSafeEntryName(const std::string& name) {
   }
 }
 
+bool IsPackageSignatureKind(uint32_t kind) { return kind == kBinarySignature; }
+
 SfxArchive::SfxArchive() : key(BuiltInPublicKey()) {}
 
 SfxArchive::SfxArchive(const DsaPublicKey& verifyKey) : key(verifyKey) {}
@@ -139,7 +141,9 @@ ResultCode SfxArchive::OpenPackage(const char* path) {
   if (!stream.OpenRead(path, FileShare::kReadOnly)) return kErrorFileNotFound;
   if (VerifySignedFile(path, kVerifySignatureKinds, key) != kOk) return kErrorFileInvalid;
   uint32_t signedEnd = 0;
-  if (FindSignatureRecord(path, nullptr, nullptr, &signedEnd) != kOk) return kErrorFileInvalid;
+  uint32_t kind = 0;
+  if (FindSignatureRecord(path, nullptr, &kind, &signedEnd) != kOk) return kErrorFileInvalid;
+  if (!IsPackageSignatureKind(kind)) return kErrorFileInvalid;
   if (stream.Length() < signedEnd || signedEnd < kTrailerSize) return kErrorFileInvalid;
   signedLength = signedEnd;
 

@@ -38,7 +38,8 @@ class SfxArchive {
 
   // Opens the package file first (denying writers, renames and deletion until destruction), then
   // verifies its signature and reads the directory. Returns 0, 2 (cannot open), 87 (mode is not
-  // "extract"), 1006 (damaged or not signed) or 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long).
+  // "extract"), 1006 (damaged, not signed, or signed with a record kind that does not protect it)
+  // or 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long).
   ResultCode Open(const char* path);
   // Decompresses the main program to destination. Returns 0, 1006 or 82; no partial file stays.
   ResultCode ExtractMainProgram(const char* destination);
@@ -69,6 +70,11 @@ class SfxArchive {
   uint32_t signedLength = 0;
   std::string mode;
 };
+
+// True for the signature record kinds a package is opened with: the binary signature only. A text
+// signature verifies, but its digest leaves out every byte outside 0x20..0x7F (machine code,
+// compressed data), which could then be changed at will under a valid signature.
+bool IsPackageSignatureKind(uint32_t kind);
 
 // True when name is safe to create inside the extraction directory: not empty, not absolute or
 // rooted, no drive, no ':' and no "." or ".." component ('\\' and '/' both separate).

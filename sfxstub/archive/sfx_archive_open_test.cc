@@ -53,18 +53,36 @@ class OpenTest : public ::testing::Test {
 };
 
 TEST_F(OpenTest, GoodPackageOpensAndExtracts) {
-  for (SignatureKind kind : {kBinarySignature, kTextSignature}) {
+  test::WriteFileBytes(path, test::SignedPackage(GoodPackage("run %CMDLINE%"), kBinarySignature));
+  ASSERT_EQ(archive.Open(path.c_str()), kOk);
+  EXPECT_EQ(archive.commandTemplate, "run %CMDLINE%");
+  ASSERT_EQ(archive.entries.size(), 1u);
+  std::string out = dir.File("setup.ovr");
+  ASSERT_EQ(archive.ExtractMainProgram(out.c_str()), kOk);
+  EXPECT_EQ(test::ReadFileBytes(out), test::NoiseBytes(3000, 5));
+  ASSERT_EQ(archive.ExtractFiles(dir.path().c_str()), kOk);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("data.bin")), test::NoiseBytes(100, 6));
+  EXPECT_EQ(test::FileModificationTime(dir.File("data.bin")), 1234567);
+}
+
+// A text signature's digest skips every byte outside 0x20..0x7F: the stub's code and the compressed
+// data could be rewritten without touching it.
+TEST_F(OpenTest, TextSignedPackageIsRefusedSinceItsDigestSkipsBinaryBytes) {
+  Bytes package = test::SignedPackage(GoodPackage(), kTextSignature);
+  Bytes patched = package;
+  size_t changed = 0;
+  for (size_t i = 0; i + kTextSignatureRecordSize < patched.size(); ++i) {
+    if (patched[i] >= 0x80) {
+      patched[i] ^= 0x01;
+      ++changed;
+    }
+  }
+  ASSERT_GT(changed, 0u);
+  for (const Bytes* bytes : {&package, &patched}) {
+    test::WriteFileBytes(path, *bytes);
+    ASSERT_EQ(VerifySignedFile(path.c_str(), 2, test::TestPublicKey()), kOk) << "the record still verifies";
     SfxArchive fresh(test::TestPublicKey());
-    test::WriteFileBytes(path, test::SignedPackage(GoodPackage("run %CMDLINE%"), kind));
-    ASSERT_EQ(fresh.Open(path.c_str()), kOk) << kind;
-    EXPECT_EQ(fresh.commandTemplate, "run %CMDLINE%");
-    ASSERT_EQ(fresh.entries.size(), 1u);
-    std::string out = dir.File("setup.ovr");
-    ASSERT_EQ(fresh.ExtractMainProgram(out.c_str()), kOk);
-    EXPECT_EQ(test::ReadFileBytes(out), test::NoiseBytes(3000, 5));
-    ASSERT_EQ(fresh.ExtractFiles(dir.path().c_str()), kOk);
-    EXPECT_EQ(test::ReadFileBytes(dir.File("data.bin")), test::NoiseBytes(100, 6));
-    EXPECT_EQ(test::FileModificationTime(dir.File("data.bin")), 1234567);
+    EXPECT_EQ(fresh.Open(path.c_str()), kErrorFileInvalid);
   }
 }
 

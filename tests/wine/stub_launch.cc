@@ -1,10 +1,12 @@
 #include "tests/wine/stub_launch.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace sfx {
 namespace test {
@@ -40,14 +42,41 @@ std::string EnvironmentBlock(const LaunchRequest& request) {
   return block;
 }
 
+// Adds to family every process whose parent is in it (the stub's relaunched copy, for one). Process
+// ids can be reused, but not while their holder runs, and the launched process runs while this is
+// called.
+void AddDescendants(std::set<DWORD>* family) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  for (bool grown = true; grown;) {
+    grown = false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      if (family->count(entry.th32ParentProcessID) && family->insert(entry.th32ProcessID).second) grown = true;
+    }
+  }
+  CloseHandle(snapshot);
+}
+
+// The error boxes of the launched process and its descendants; other tests may run stubs of their
+// own on the same desktop at the same time.
+struct BoxSearch {
+  const std::set<DWORD>* family;
+  std::vector<HWND> boxes;
+};
+
 BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
-  auto* boxes = reinterpret_cast<std::vector<HWND>*>(parameter);
+  auto* search = reinterpret_cast<BoxSearch*>(parameter);
   char className[64] = "";
   char caption[256] = "";
   GetClassNameA(window, className, sizeof className);
   GetWindowTextA(window, caption, sizeof caption);
-  if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0) {
-    boxes->push_back(window);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0 &&
+      search->family->count(owner)) {
+    search->boxes.push_back(window);
   }
   return TRUE;
 }
@@ -105,11 +134,13 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
   outcome.processId = created.dwProcessId;
 
   std::map<HWND, DWORD> pressed;  // box, when OK was last pressed
+  std::set<DWORD> family = {created.dwProcessId};
   const DWORD start = GetTickCount();
   while (WaitForSingleObject(created.hProcess, 20) == WAIT_TIMEOUT) {
-    std::vector<HWND> boxes;
-    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
-    for (HWND box : boxes) {
+    AddDescendants(&family);
+    BoxSearch search{&family, {}};
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+    for (HWND box : search.boxes) {
       auto seen = pressed.find(box);
       if (seen == pressed.end()) {
         std::string text = BoxText(box);

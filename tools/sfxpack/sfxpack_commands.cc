@@ -197,6 +197,10 @@ int RunBuild(const ParsedArgs& args) {
   for (const auto& file : spec.files) inputSize += file.bytes.size();
   verbose = verbose && inputSize >= kLargeBuild;
 
+  if (!IsPackageSignatureKind(kind)) {
+    std::fprintf(stderr, "warning: the stub refuses packages with a %s record; sign with --record binary "
+                         "for a package it runs\n", KindName(kind));
+  }
   Progress(verbose, "compressing");
   ByteVector package;
   if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);
@@ -223,6 +227,11 @@ int RunVerify(const ParsedArgs& args) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", result);
     return Fail(file + ": signature NOT valid (" + code + ")");
+  }
+  if (!IsPackageSignatureKind(kind)) {
+    return Fail(file + ": the " + KindName(kind) +
+                " record verifies, but the stub refuses it: its digest skips every byte outside "
+                "0x20..0x7F, so it does not protect a package");
   }
   std::printf("%s: valid %s record, signed length %u bytes\n", file.c_str(), KindName(kind), signedLength);
   return kExitOk;
