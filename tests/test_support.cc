@@ -10,6 +10,12 @@
 
 #include <sys/stat.h>
 
+#if !defined(_WIN32)
+#include <csignal>
+
+#include <sys/resource.h>
+#endif
+
 namespace sfx {
 namespace test {
 
@@ -61,6 +67,21 @@ int64_t FileModificationTime(const std::string& path) {
   if (stat(path.c_str(), &info) != 0) return -1;
   return static_cast<int64_t>(info.st_mtime);
 }
+
+bool CapFileSizeOfThisProcess(uint64_t bytes) {
+#if defined(_WIN32)
+  (void)bytes;
+  return false;
+#else
+  if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return false;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+#endif
+}
+
+int ExitStatusFor(uint32_t code) { return code < 255 ? static_cast<int>(code) : 255; }
 
 void SetEnvironment(const char* name, const char* value) {
 #if defined(_WIN32)

@@ -34,6 +34,15 @@ bool FileExists(const std::string& path);
 // Seconds since 1970 UTC of the file's last modification, or -1.
 int64_t FileModificationTime(const std::string& path);
 
+// Caps the size of every file this process writes: a write that would cross the cap comes up short,
+// the way a filling disk cuts it, instead of raising SIGXFSZ. POSIX only (false elsewhere, or when
+// the system refuses). The cap lasts for the rest of the process, so call it only in a death-test
+// child.
+bool CapFileSizeOfThisProcess(uint64_t bytes);
+// The exit status a death-test child reports a result code with: the code when it fits the 8 bits
+// a parent sees, else 255, so that no larger code passes for a smaller one.
+int ExitStatusFor(uint32_t code);
+
 // Sets or, with value null, removes an environment variable of this process.
 void SetEnvironment(const char* name, const char* value);
 

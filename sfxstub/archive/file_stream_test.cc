@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "tests/test_support.h"
 
@@ -154,6 +156,31 @@ TEST_F(FileStreamTest, ReadOnlyShareRefusesSecondWriterOnWindowsOnly) {
 #else
   EXPECT_TRUE(writer.OpenWrite(path.c_str()));
 #endif
+}
+
+// Offsets and lengths are 32-bit: a file of 2 GiB or more would wrap them, so it is refused at open
+// and nothing is held; one byte less still opens.
+TEST_F(FileStreamTest, FilesOverTwoGigabytesMinusOneAreRefusedAsTooLarge) {
+  std::string path = dir.File("sparse");
+  { std::ofstream create(path, std::ios::binary); }
+  std::error_code error;
+  std::filesystem::resize_file(path, 0x7FFFFFFF, error);
+  if (error) GTEST_SKIP() << "this file system will not make a sparse 2 GiB file: " << error.message();
+  {
+    FileStream largest;
+    ASSERT_TRUE(largest.OpenRead(path.c_str()));
+    EXPECT_EQ(largest.Length(), 0x7FFFFFFFu);
+  }
+  for (uintmax_t size : {uintmax_t{0x80000000u}, uintmax_t{0x100000000u}, uintmax_t{0x100000010u}}) {
+    std::filesystem::resize_file(path, size, error);
+    if (error) GTEST_SKIP() << "cannot grow the sparse file to " << size << ": " << error.message();
+    FileStream stream;
+    EXPECT_FALSE(stream.OpenRead(path.c_str())) << size;
+    EXPECT_EQ(stream.LastError(), 223u) << size;
+    EXPECT_FALSE(stream.IsOpen()) << size;
+    uint8_t b = 0;
+    EXPECT_FALSE(stream.Read(&b, 1, nullptr)) << size << ": nothing stays open to read";
+  }
 }
 
 struct ErrnoCase {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "sfxstub/archive/sfx_archive.h"
 #include "tests/signing_fixture.h"
@@ -38,6 +40,21 @@ Bytes PackageWithDirectory(const ByteVector& chunks) {
 
 void PutU32(Bytes* bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Descriptors this process holds open; -1 where the system does not list them.
+int OpenDescriptorCount() {
+#if defined(_WIN32)
+  return -1;
+#else
+  std::error_code error;
+  int count = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+#endif
 }
 
 class OpenTest : public ::testing::Test {
@@ -165,6 +182,71 @@ TEST_F(OpenTest, MainProgramOutsideTheSignedBytesOrDamagedIsRefused) {
 TEST_F(OpenTest, MainProgramToAMissingFolderCannotBeMade) {
   ASSERT_EQ(OpenSigned(GoodPackage()), kOk);
   EXPECT_EQ(archive.ExtractMainProgram(dir.File("no/such/setup.ovr").c_str()), kErrorCannotMake);
+}
+
+#if !defined(_WIN32)
+TEST_F(OpenTest, ShortWriteOfTheMainProgramCannotBeMadeAndLeavesNoPartialFile) {
+  ASSERT_EQ(OpenSigned(GoodPackage()), kOk);
+  std::string out = dir.File("setup.ovr");
+  // The 3000-byte program meets a cap of 1000 bytes: the write comes up short without an error.
+  EXPECT_EXIT(
+      {
+        if (!test::CapFileSizeOfThisProcess(1000)) std::_Exit(254);
+        std::_Exit(test::ExitStatusFor(archive.ExtractMainProgram(out.c_str())));
+      },
+      ::testing::ExitedWithCode(static_cast<int>(kErrorCannotMake)), "");
+  EXPECT_FALSE(test::FileExists(out)) << "no partial program is left behind";
+}
+#endif
+
+struct FailedOpenCase {
+  const char* what;
+  Bytes package;
+  ResultCode expected;
+};
+
+// A package refused at any stage must not stay held: on Windows it would stay locked against
+// writers, and the descriptor would leak for the archive's life.
+TEST_F(OpenTest, FailedOpenReleasesThePackageFile) {
+  Bytes signedGood = test::SignedPackage(GoodPackage(), kBinarySignature);
+  Bytes flipped = signedGood;
+  flipped[flipped.size() / 2] ^= 0x40;
+  Bytes badMagic = GoodPackage();
+  badMagic[badMagic.size() - 1] ^= 0x01;
+  const FailedOpenCase cases[] = {
+      {"signature does not match", flipped, kErrorFileInvalid},
+      {"text signature", test::SignedPackage(GoodPackage(), kTextSignature), kErrorFileInvalid},
+      {"trailer magic", test::SignedPackage(badMagic, kBinarySignature), kErrorFileInvalid},
+      {"mode", test::SignedPackage(PackageWithDirectory(ChunkWriter().AddText("MODE", "install").bytes()),
+                                   kBinarySignature),
+       kErrorInvalidParameter},
+      {"12-byte CMDP",
+       test::SignedPackage(
+           PackageWithDirectory(ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {1, 2, 3}).bytes()),
+           kBinarySignature),
+       kBadChunkDirectory},
+  };
+  for (const auto& c : cases) {
+    test::WriteFileBytes(path, c.package);
+    int before = OpenDescriptorCount();
+    SfxArchive failed(test::TestPublicKey());
+    ASSERT_EQ(failed.Open(path.c_str()), c.expected) << c.what;
+    EXPECT_FALSE(failed.stream.IsOpen()) << c.what;
+    EXPECT_EQ(OpenDescriptorCount(), before) << c.what;
+    std::FILE* writer = std::fopen(path.c_str(), "r+b");
+    EXPECT_NE(writer, nullptr) << c.what << ": the package can be written again";
+    if (writer) std::fclose(writer);
+  }
+
+  // The count does see the descriptor of a package that opens.
+  test::WriteFileBytes(path, signedGood);
+  int before = OpenDescriptorCount();
+  SfxArchive opened(test::TestPublicKey());
+  ASSERT_EQ(opened.Open(path.c_str()), kOk);
+  EXPECT_TRUE(opened.stream.IsOpen());
+  if (before >= 0) {
+    EXPECT_EQ(OpenDescriptorCount(), before + 1);
+  }
 }
 
 TEST_F(OpenTest, OpenPackageCannotBeChangedOrMovedOnWindows) {

@@ -1,6 +1,8 @@
 // The chunk walks and the extraction, over hand-made directories: no signature is involved here.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/progress/progress.h"
@@ -177,6 +179,17 @@ TEST(IsSafeEntryName, RefusesEverythingThatLeavesTheDirectory) {
       {"x. ", false},        {"dir.\\x", false},      {"NUL", false},         {"con.txt", false},
       {"a\\COM1.log", false}, {"lpt9", false},        {"console", true},      {"com10", true},
       {"a\tb", false},       {"what?", false},        {"a*", false},          {"a|b", false},
+      // Every device name, with or without an extension, in any case and at any depth.
+      {"CONIN$", false},     {"conout$.txt", false},  {"COM0", false},        {"PRN", false},
+      {"aux.c", false},      {"sub/Prn.log", false},  {"LPT9", false},        {"nul.tar.gz", false},
+      // Characters Windows refuses or reads as wildcards and redirections.
+      {"a<b", false},        {"a>b", false},          {"say\"hi\"", false},    {"x\x01y", false},
+      {"x\x1f", false},      {"x.", false},           {"x ", false},          {"sub /x", false},
+      {"sub./x", false},
+      // Near misses of the above that are ordinary names.
+      {"CONSOLE.txt", true}, {"COM10", true},         {"LPT", true},          {"CONIN", true},
+      {"a.b", true},         {"name with spaces.txt", true},
+      {"\x93\xfa\x96\x7b.txt", true},  // a double-byte name in code page 932
   };
   for (const auto& c : cases) EXPECT_EQ(IsSafeEntryName(c.name), c.safe) << "'" << c.name << "'";
 }
@@ -265,6 +278,26 @@ TEST_F(ExtractTest, FailingSecondEntryKeepsTheFirstAndNeverReadsTheThird) {
   EXPECT_FALSE(test::FileExists(target.File("third")));
   EXPECT_EQ(listener.calls, (std::vector<std::string>{"total 30", "step 10"}));
 }
+
+#if !defined(_WIN32)
+// A filling disk shows as a write that succeeds with fewer bytes than asked for, not as an error: the
+// entry must still fail, and its partial file must go. The cap runs in a child process only.
+TEST_F(ExtractTest, ShortWriteIsDiskFullDeletesThePartialFileAndStops) {
+  AddEntry("first", 0, 10, 0);
+  AddEntry("second", 10, 100, 0);
+  AddEntry("third", 110, 10, 0);
+  constexpr uint32_t kCap = 50;  // above the first file, inside the second
+  EXPECT_EXIT(
+      {
+        if (!test::CapFileSizeOfThisProcess(kCap)) std::_Exit(254);
+        std::_Exit(test::ExitStatusFor(archive.ExtractFiles(target.path().c_str())));
+      },
+      ::testing::ExitedWithCode(static_cast<int>(kErrorDiskFull)), "");
+  EXPECT_EQ(test::ReadFileBytes(target.File("first")), Bytes(content.begin(), content.begin() + 10));
+  EXPECT_FALSE(test::FileExists(target.File("second"))) << "no partial file is left behind";
+  EXPECT_FALSE(test::FileExists(target.File("third"))) << "nothing after the failure is written";
+}
+#endif
 
 TEST_F(ExtractTest, HugeSizeIsRefusedWithoutAllocating) {
   AddEntry("big", 0, 0x80000000u, 0);
