@@ -4,7 +4,8 @@
 //   sfx_launcher [--cd DIR] [--set NAME=VALUE]... [--unset NAME]... [--args TEXT] PROGRAM
 //
 // PROGRAM may be a Linux path (reached through drive Z:). TEXT is placed after the quoted program
-// path, verbatim. Prints "message box: TEXT" for each box and "exit code: 0xXXXXXXXX (N)".
+// path, verbatim. Prints "message box: TEXT" for each box, "progress window: seen" when the program's
+// progress window was up at one of the polls, and "exit code: 0xXXXXXXXX (N)".
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
     for (size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.replace(at, 1, "\\n");
     std::printf("message box: %s\n", shown.c_str());
   }
+  if (outcome.progressWindowSeen) std::printf("progress window: seen\n");
   if (outcome.timedOut) std::printf("timed out: killed\n");
   std::printf("exit code: 0x%08X (%u)\n", outcome.exitCode, outcome.exitCode);
   return outcome.timedOut ? 1 : 0;

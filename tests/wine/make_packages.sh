@@ -4,6 +4,8 @@
 # OUTDIR gets a fresh key, the payload files (with fixed modification times) and:
 #   good.exe     the probe as setup program, three listed files, a template using every placeholder
 #   longcmd.exe  the same with a template too long for the setup program's command line
+#   large.exe    the probe and one 64 MiB file: extraction lasts long enough under Wine (some
+#                hundreds of ms) for a progress window to be seen, or its absence to mean something
 set -euo pipefail
 sfxpack=$1 stub=$2 probe=$3 out=$4
 if [ ! -x "$sfxpack" ]; then
@@ -28,5 +30,10 @@ files=(--file readme.txt="$out/payload/readme.txt" --file data.bin="$out/payload
   -o "$out/good.exe" >/dev/null
 "$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" \
   --command "/long $(printf 'x%.0s' $(seq 300))" -o "$out/longcmd.exe" >/dev/null
+# The large payload is not kept: only the package is needed.
+head -c $((64 * 1024 * 1024)) /dev/zero >"$out/large.bin"
+"$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" --command '/large' \
+  --file large.bin="$out/large.bin" -o "$out/large.exe" >/dev/null
+rm -f "$out/large.bin"
 "$sfxpack" verify "$out/good.exe" >/dev/null
 echo "packages in $out"

@@ -93,6 +93,29 @@ TEST_F(StubTest, GoodPackageExtractsRunsTheSetupProgramAndCleansUp) {
   EXPECT_EQ(Entries(folder).size(), 6u);  // setup.exe, probe.ctl(.count, .report), temp, work
 }
 
+TEST_F(StubTest, ProgressWindowShowsOnlyWithoutASilentSwitch) {
+  // A package whose extraction lasts long enough for the polls to find a window that is up.
+  ASSERT_TRUE(CopyFileA((packages + "\\large.exe").c_str(), package.c_str(), FALSE));
+  struct Case {
+    const char* arguments;
+    bool window;
+  };
+  for (const Case& c : {Case{"", true}, Case{"/silent", false}, Case{"/verysilent", false}}) {
+    SetControl("");
+    LaunchOutcome outcome = Run(c.arguments);
+    ASSERT_FALSE(outcome.timedOut) << c.arguments;
+    EXPECT_EQ(outcome.exitCode, 0u) << c.arguments;
+    EXPECT_TRUE(outcome.boxTexts.empty()) << c.arguments;
+    EXPECT_EQ(outcome.progressWindowSeen, c.window) << "arguments '" << c.arguments << "'";
+    std::vector<ProbeRun> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u) << c.arguments;
+    EXPECT_EQ(runs[0].files["large.bin"].size, "67108864") << c.arguments;
+    for (uint32_t owner : runs[0].progressWindowOwners) {
+      EXPECT_NE(owner, outcome.processId) << c.arguments << ": gone before the setup program runs";
+    }
+  }
+}
+
 TEST_F(StubTest, RunLoopRepeatsWhileTheSetupProgramAsksAtMostThreeTimes) {
   struct Case {
     const char* exitCodes;

@@ -59,11 +59,12 @@ void AddDescendants(std::set<DWORD>* family) {
   CloseHandle(snapshot);
 }
 
-// The error boxes of the launched process and its descendants; other tests may run stubs of their
-// own on the same desktop at the same time.
+// The error boxes and progress windows of the launched process and its descendants; other tests may
+// run stubs of their own on the same desktop at the same time.
 struct BoxSearch {
   const std::set<DWORD>* family;
   std::vector<HWND> boxes;
+  bool progressWindow = false;
 };
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
@@ -74,10 +75,11 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
   GetWindowTextA(window, caption, sizeof caption);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0 &&
-      search->family->count(owner)) {
+  if (!search->family->count(owner)) return TRUE;
+  if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0) {
     search->boxes.push_back(window);
   }
+  if (std::strcmp(className, kProgressWindowClass) == 0) search->progressWindow = true;
   return TRUE;
 }
 
@@ -140,6 +142,7 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
     AddDescendants(&family);
     BoxSearch search{&family, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+    if (search.progressWindow) outcome.progressWindowSeen = true;
     for (HWND box : search.boxes) {
       auto seen = pressed.find(box);
       if (seen == pressed.end()) {

@@ -30,9 +30,13 @@ struct LaunchOutcome {
   uint32_t processId = 0;
   bool timedOut = false;
   std::vector<std::string> boxTexts;  // the text of each box pressed, in order
+  // A progress window of the launched process or a descendant was up at one of the polls (every
+  // 20 ms or so): a window that lives shorter than that may be missed.
+  bool progressWindowSeen = false;
 };
 
 constexpr char kErrorBoxCaption[] = "Setup Selfextract";
+constexpr char kProgressWindowClass[] = "AniProgressClass";
 
 LaunchOutcome LaunchAndWatch(const LaunchRequest& request);
 
