@@ -4,8 +4,9 @@
 //
 // Threads: the main thread calls every progress operation; the UI thread owns the window, its
 // children and the bar object. The main thread never touches the bar object: it records the total
-// and sends its byte counts to the window, whose procedure applies them to the bar (BarFeed) on the
-// UI thread. So the bar is created, used, withdrawn and deleted on one thread only.
+// and sends it to the window, and adds its byte counts to pendingBytes, which the window's frame
+// timer takes; both are applied to the bar (BarFeed) on the UI thread. So the bar is created, used,
+// withdrawn and deleted on one thread only.
 #ifndef SFXSTUB_PROGRESS_PROGRESS_STATE_H_
 #define SFXSTUB_PROGRESS_PROGRESS_STATE_H_
 
@@ -26,9 +27,9 @@ constexpr uint32_t kMarqueePeriodMs = 100;
 // Applies the extraction's byte counts to the bar; UI thread only. Totals of 2 GiB and more (negative
 // as 32-bit signed values, but for -1) are shown at half scale, since the control's range is signed.
 //
-// A repaint of the bar costs the window system far more than taking a count, and the extraction
-// reports every file while it waits for the window. So steps that come within kRepaintIntervalMs of
-// the bar's last update are held and added up; Tick, called by the window's frame timer, applies them.
+// A repaint of the bar costs the window system far more than taking a count. So steps that come
+// within kRepaintIntervalMs of the bar's last update are held and added up; Tick, called by the
+// window's frame timer, applies them.
 class BarFeed {
  public:
   static constexpr uint32_t kRepaintIntervalMs = 100;
@@ -73,6 +74,8 @@ struct ProgressState {
   std::atomic<void*> window{nullptr};
   // UI thread only; withdrawn (set to null) before the object is deleted.
   std::atomic<ProgressBar*> bar{nullptr};
+  // Bytes the main thread reported while a window runs, not yet taken by the UI thread's timer.
+  std::atomic<uint32_t> pendingBytes{0};
   BarFeed feed;
 };
 

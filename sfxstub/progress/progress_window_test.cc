@@ -388,6 +388,24 @@ TEST_F(ProgressWindowTest, TotalRecordedBeforeTheWindowIsApplied) {
   EXPECT_TRUE(StopEndsTheThread());
 }
 
+// Steps reach the bar through the frame timer; what was counted before a total must not be carried
+// into it, whether or not a tick took it first.
+TEST_F(ProgressWindowTest, CountsFromBeforeTheTotalAreNotCarriedIntoIt) {
+  StartDefault();
+  HWND window = WaitForShownWindow();
+  ASSERT_NE(window, nullptr);
+  for (DWORD pause : {0u, 250u}) {
+    ProgressStep(300);
+    Sleep(pause);
+    ProgressSetTotal(1000);
+    ProgressStep(200);
+    EXPECT_EQ(WaitForPosition(window, 200), 200) << pause;
+    Sleep(250);  // later ticks add nothing
+    EXPECT_EQ(ReadBar(window).position, 200) << pause;
+  }
+  EXPECT_TRUE(StopEndsTheThread());
+}
+
 TEST_F(ProgressWindowTest, ZeroTotalBeforeTheWindowBuildsNoBar) {
   Hold();
   StartDefault();
