@@ -265,7 +265,7 @@ def bench_wine(w1, w2, runs):
         return
     wine = Wine()
     try:
-        for w, n in ((w1, max(3, runs // 2)), (w2, runs * 2)):
+        for w, n in ((w1, runs), (w2, runs * 2)):
             setup = runnable_setup(w)
             ours = package(w, STUB64, setup, "stub")
             theirs = nsis_installer(w, setup)
