@@ -283,7 +283,7 @@ def bench_wine(w1, w2, runs):
                     allowed / rss_nsis, unit=" MiB", note="target: NSIS + largest file + 2 x main program")
                 if os.environ.get("DISPLAY"):
                     a, b = side_by_side(lambda: wine.wall(ours), lambda: wine.wall(ours, "/silent"),
-                                        max(3, runs // 2))
+                                        runs)
                     row("7. W1 with the progress window / /silent (under Xvfb)", a, b, 1.05)
     finally:
         wine.close()
@@ -292,7 +292,7 @@ def bench_wine(w1, w2, runs):
 def main():
     """./dev bench [native] [size] [wine]: the groups of rows to run, all by default."""
     groups = set(sys.argv[1:]) or {"native", "size", "wine"}
-    runs = int(os.environ.get("SFX_BENCH_RUNS", "5"))
+    runs = int(os.environ.get("SFX_BENCH_RUNS", "7"))
     WORK.mkdir(parents=True, exist_ok=True)
     log("== bench: generating workloads")
     w1, w2, w3 = workloads()
