@@ -122,27 +122,21 @@ TEST_F(HostileInputTest, ListedFileLeftReadOnlyKeepsOnlyItselfAndItsDirectory) {
 }
 
 TEST_F(HostileInputTest, ListedFileHeldOpenKeepsOnlyItselfAndItsDirectory) {
-  const std::string eventName = "sfx-hold-" + std::to_string(GetCurrentProcessId());
-  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-  ASSERT_NE(release, nullptr);
-  SetControl("linger=" + probe + "\nlinger_event=" + eventName + "\nlinger_hold=data.bin\nexit=0x2A\n");
+  ReleaseEvent release("sfx-hold-");
+  ASSERT_TRUE(release.valid());
+  SetControl("linger=" + probe + "\nlinger_event=" + release.name() + "\nlinger_hold=data.bin\nexit=0x2A\n");
   LaunchOutcome outcome = Run("/silent");
   std::vector<ProbeRun> runs = Runs();
   std::string directory = runs.empty() ? std::string() : runs[0].Directory();
   std::vector<std::string> left = directory.empty() ? std::vector<std::string>() : Entries(directory);
-  HANDLE linger = runs.empty() ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, runs[0].lingerPid);
-  SetEvent(release);
-  if (linger) {
-    WaitForSingleObject(linger, 60000);
-    CloseHandle(linger);
-  }
-  CloseHandle(release);
+  release.Set();
+  const bool lingered = !runs.empty() && WaitForProcess(runs[0].lingerPid, 60000);
 
   EXPECT_EQ(outcome.exitCode, kSetupExit);
   EXPECT_TRUE(outcome.boxTexts.empty());
   ASSERT_EQ(runs.size(), 1u);
   ASSERT_TRUE(runs[0].held);
-  ASSERT_NE(linger, nullptr) << "the holder was already gone";
+  ASSERT_TRUE(lingered) << "the holder was already gone";
   EXPECT_EQ(left, std::vector<std::string>{"data.bin"});
   // Only the holder kept them: once it has ended, both go.
   RemoveTree(directory);
@@ -151,15 +145,14 @@ TEST_F(HostileInputTest, ListedFileHeldOpenKeepsOnlyItselfAndItsDirectory) {
 
 TEST_F(HostileInputTest, TwentyStubsAtOnceUseTwentyDirectoriesAndRemoveEveryOne) {
   constexpr int kStubs = 20;
-  const std::string gateName = "sfx-gate-" + std::to_string(GetCurrentProcessId());
-  HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, gateName.c_str());
-  ASSERT_NE(gate, nullptr);
+  ReleaseEvent gate("sfx-gate-");
+  ASSERT_TRUE(gate.valid());
   std::vector<std::string> controls;
   std::vector<LaunchOutcome> outcomes(kStubs);
   std::vector<std::thread> stubs;
   for (int i = 0; i < kStubs; ++i) {
     controls.push_back(folder + "\\probe" + std::to_string(i) + ".ctl");
-    WriteFileBytes(controls.back(), BytesOf("gate=" + gateName + "\nexit=" + std::to_string(i + 1) + "\n"));
+    WriteFileBytes(controls.back(), BytesOf("gate=" + gate.name() + "\nexit=" + std::to_string(i + 1) + "\n"));
     LaunchRequest request = Request("/silent");
     request.setEnvironment[0].second = controls.back();
     stubs.emplace_back([&outcomes, request, i] { outcomes[i] = LaunchAndWatch(request); });
@@ -179,9 +172,8 @@ TEST_F(HostileInputTest, TwentyStubsAtOnceUseTwentyDirectoriesAndRemoveEveryOne)
     if (runs.size() == 1) directories.insert(runs[0].Directory());
   }
   std::vector<std::string> existing = RunDirectoriesIn(temp);
-  SetEvent(gate);
+  gate.Set();
   for (std::thread& stub : stubs) stub.join();
-  CloseHandle(gate);
 
   EXPECT_EQ(directories.size(), static_cast<size_t>(kStubs));
   EXPECT_EQ(std::set<std::string>(existing.begin(), existing.end()), directories);

@@ -434,10 +434,9 @@ TEST_F(StubTest, SubdirectoryLeftBySetupProgramKeepsTheDirectory) {
 }
 
 TEST_F(StubTest, PackageIsNotHeldByWhatTheSetupProgramLeavesRunning) {
-  const std::string eventName = "sfx-linger-" + std::to_string(GetCurrentProcessId());
-  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-  ASSERT_NE(release, nullptr);
-  SetControl("linger=" + probe + "\nlinger_event=" + eventName + "\n");
+  ReleaseEvent release("sfx-linger-");
+  ASSERT_TRUE(release.valid());
+  SetControl("linger=" + probe + "\nlinger_event=" + release.name() + "\n");
   LaunchOutcome outcome = Run("/silent");
   EXPECT_EQ(outcome.exitCode, 0u);
   std::vector<ProbeRun> runs = Runs();
@@ -452,10 +451,9 @@ TEST_F(StubTest, PackageIsNotHeldByWhatTheSetupProgramLeavesRunning) {
   EXPECT_TRUE(DeleteFileA(renamed.c_str())) << GetLastError();
   EXPECT_EQ(WaitForSingleObject(linger, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
-  SetEvent(release);
+  release.Set();
   WaitForSingleObject(linger, 10000);
   CloseHandle(linger);
-  CloseHandle(release);
 }
 
 }  // namespace

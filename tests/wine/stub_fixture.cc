@@ -179,5 +179,28 @@ std::string StubFixture::ExpectedCommandLine(const ProbeRun& run, const std::str
          "] /l %srcpath% /srcpath \"" + folder + "\"";
 }
 
+ReleaseEvent::ReleaseEvent(const std::string& prefix)
+    : name_(prefix + std::to_string(GetCurrentProcessId())),
+      event_(CreateEventA(nullptr, TRUE, FALSE, name_.c_str())) {}
+
+ReleaseEvent::~ReleaseEvent() {
+  if (event_) {
+    SetEvent(event_);
+    CloseHandle(event_);
+  }
+}
+
+void ReleaseEvent::Set() {
+  if (event_) SetEvent(event_);
+}
+
+bool WaitForProcess(uint32_t pid, DWORD timeoutMs) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return false;
+  WaitForSingleObject(process, timeoutMs);
+  CloseHandle(process);
+  return true;
+}
+
 }  // namespace test
 }  // namespace sfx

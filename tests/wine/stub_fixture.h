@@ -4,6 +4,8 @@
 #ifndef SFXSTUB_TESTS_WINE_STUB_FIXTURE_H_
 #define SFXSTUB_TESTS_WINE_STUB_FIXTURE_H_
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -89,6 +91,27 @@ constexpr char kPackageName[] = "setup.exe";
 // and Xvfb runs none; windows it does not hand to a window manager are not waited for. Set for the
 // packages' names only (Wine's per-program settings), before any of them runs.
 void UnmanagedWindowsFor(const std::string& program);
+
+// A named manual-reset event the probe waits for (its lingering program, or its gate). Set, and so
+// releasing whatever waits, when the test calls Set or ends on any path, failed assertions included.
+class ReleaseEvent {
+ public:
+  explicit ReleaseEvent(const std::string& prefix);
+  ~ReleaseEvent();
+  ReleaseEvent(const ReleaseEvent&) = delete;
+  ReleaseEvent& operator=(const ReleaseEvent&) = delete;
+
+  bool valid() const { return event_ != nullptr; }
+  const std::string& name() const { return name_; }
+  void Set();
+
+ private:
+  std::string name_;
+  HANDLE event_;
+};
+
+// Waits up to timeoutMs for the process pid to end. False when it could not be opened (already gone).
+bool WaitForProcess(uint32_t pid, DWORD timeoutMs);
 
 // A case's folder: the package good.exe (from SFX_E2E_PACKAGES) as setup.exe, the probe's control
 // file, TEMP and the current directory.
