@@ -143,12 +143,6 @@ DWORD WINAPI ProgressThread(LPVOID parameter) {
   return result;
 }
 
-void SendToWindow(UINT message, int32_t bytes) {
-  if (HWND window = static_cast<HWND>(ProgressModule().window.load())) {
-    SendMessageA(window, message, static_cast<WPARAM>(static_cast<uint32_t>(bytes)), 0);
-  }
-}
-
 }  // namespace
 
 void RegisterProgressWindowClass(HINSTANCE instance, int iconId) {
@@ -237,7 +231,9 @@ void ProgressSetTotal(int32_t total) {
   // total arrives.
   state.pendingBytes.store(0);
   if (ProgressListener* listener = CurrentProgressListener()) listener->OnSetTotal(total);
-  SendToWindow(kSetTotalMessage, total);
+  if (HWND window = static_cast<HWND>(state.window.load())) {
+    SendMessageA(window, kSetTotalMessage, static_cast<WPARAM>(static_cast<uint32_t>(total)), 0);
+  }
 }
 
 void ProgressStep(int32_t bytes) {
