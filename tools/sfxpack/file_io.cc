@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -123,6 +124,36 @@ bool MakeDirectory(const std::string& dir, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool CheckRegularFile(const std::string& path, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *error = Describe(path, "cannot open");
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = path + ": not a regular file (a package is read with seeks; save it to a file first)";
+    return false;
+  }
+  return true;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string ExecutableDirectory() {
+  std::error_code code;
+#if defined(_WIN32)
+  char* self = nullptr;
+  if (_get_pgmptr(&self) != 0 || self == nullptr || *self == '\0') return "";
+  fs::path path = fs::absolute(self, code);
+#else
+  fs::path path = fs::read_symlink("/proc/self/exe", code);
+#endif
+  return code ? "" : path.parent_path().string();
 }
 
 }  // namespace sfx

@@ -19,6 +19,12 @@ bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name; subdirectories are an error.
 bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error);
 bool MakeDirectory(const std::string& dir, std::string* error);
+// Packages are read with seeks from both ends, so a pipe, a device or a folder is refused up front
+// ("not a regular file") rather than failing later as a damaged signature.
+bool CheckRegularFile(const std::string& path, std::string* error);
+bool IsRegularFile(const std::string& path);
+// The folder of the running executable, or empty when the system does not say.
+std::string ExecutableDirectory();
 
 }  // namespace sfx
 
