@@ -11,6 +11,10 @@
 #include <memory>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace sfx {
 namespace {
 
@@ -147,9 +151,10 @@ bool IsRegularFile(const std::string& path) {
 std::string ExecutableDirectory() {
   std::error_code code;
 #if defined(_WIN32)
-  char* self = nullptr;
-  if (_get_pgmptr(&self) != 0 || self == nullptr || *self == '\0') return "";
-  fs::path path = fs::absolute(self, code);
+  char self[4096];
+  DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  if (length == 0 || length >= sizeof self) return "";
+  fs::path path(std::string(self, length));
 #else
   fs::path path = fs::read_symlink("/proc/self/exe", code);
 #endif

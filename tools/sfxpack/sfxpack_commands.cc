@@ -474,9 +474,10 @@ std::vector<OptionSpec> CommandOptions(const CommandSpec& command) {
 }
 
 std::string CommandHelp(const CommandSpec& command) {
+  std::vector<OptionSpec> options = CommandOptions(command);
+  options.push_back({"help", 'h', nullptr, false, "this help"});
   return std::string("usage: sfxpack ") + command.name + " " + command.usage + "\n\n" + command.summary +
-         "\n\noptions:\n" + DescribeOptions(CommandOptions(command)) +
-         "  -h, --help                this help\n";
+         "\n\noptions:\n" + DescribeOptions(options);
 }
 
 int RunCommand(const CommandSpec& command, const std::vector<std::string>& args) {
