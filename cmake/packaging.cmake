@@ -33,12 +33,14 @@ set(CPACK_PACKAGE_NAME sfxstub)
 set(CPACK_PACKAGE_VENDOR "sfxstub")
 set(CPACK_PACKAGE_CONTACT "sfxstub maintainers <maintainers@users.noreply.c-seed-de0f026b.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "signed self-extracting Windows setup packages")
+# Debian shows the description as it stands: lines under 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "sfxpack makes DSA keys and builds signed packages onto sfxstub.exe, a Windows program that
-verifies the signature over its own file, extracts a setup program and its files into a private
-folder, runs it and cleans up. sfxpack verifies, lists and extracts packages with the stub's own
-code. The package holds the tool, its man page and bash completion, and the 32-bit and 64-bit
-stubs.")
+    "sfxpack makes DSA keys and builds signed packages onto sfxstub.exe, a
+Windows program that verifies the signature over its own file, extracts a
+setup program and its files into a private folder, runs it and cleans up.
+sfxpack verifies, lists and extracts packages with the stub's own code.
+The package holds the tool, its man page and bash completion, and the
+32-bit and 64-bit stubs.")
 set(CPACK_GENERATOR "DEB;TGZ")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git")
