@@ -167,9 +167,10 @@ std::string PackageFailure(const std::string& file, const DsaPublicKey& key, Res
       if (FindSignatureRecord(file.c_str(), nullptr, &kind, nullptr) != kOk) {
         words = "no signature record at its end (not a package, or cut short)";
       } else if (!IsPackageSignatureKind(kind)) {
-        words = std::string("its ") + KindName(kind) +
-                " record is one the stub refuses: its digest skips every byte outside 0x20..0x7F, so it "
-                "does not protect a package";
+        words = std::string("its ") + KindName(kind) + " record is one the stub refuses: " +
+                (kind == kTextSignature
+                     ? "its digest skips every byte outside 0x20..0x7F, so it does not protect a package"
+                     : "a digest nobody signed proves nothing");
       } else if (VerifySignedFile(file.c_str(), 2, key) != kOk) {
         words = "the signature does not match (the file is damaged, or signed with another key)";
       } else {

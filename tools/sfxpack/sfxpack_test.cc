@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -365,13 +366,40 @@ TEST_F(SfxpackTest, VerifyJsonGivesKindLengthFingerprintAndResult) {
   ASSERT_TRUE(KeyFingerprint::Of(PublicKey("k.pub"), &fingerprint, &error));
   ToolRun run = RunCaptured({"verify", "--json", "--pub", keys->File("k.pub"), pkg});
   EXPECT_EQ(run.status, kExitOk);
-  EXPECT_EQ(run.out, "{\"file\": \"" + pkg + "\", \"kind\": \"binary signature\", \"signedLength\": " +
+  std::string escaped;
+  for (char c : pkg) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_EQ(run.out, "{\"file\": \"" + escaped + "\", \"kind\": \"binary signature\", \"signedLength\": " +
                          std::to_string(signedLength) + ", \"key\": \"--pub\", \"fingerprint\": \"" +
                          fingerprint.Hex() + "\", \"certificateTable\": null, \"result\": \"valid\", \"code\": 0}\n");
   run = RunCaptured({"verify", "--json", "--pub", keys->File("other.pub"), pkg});
   EXPECT_EQ(run.status, kExitFailed);
   EXPECT_NE(run.out.find("\"result\": \"the signature does not match"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\"code\": 1006}"), std::string::npos) << run.out;
+}
+
+// Without --stub, build and stamp-key take the stub installed beside the tool (../share/sfxstub
+// from its folder; here the test program's) and say which one they used.
+TEST_F(SfxpackTest, WithoutStubTheInstalledOneBesideTheToolIsUsed) {
+  std::string share = ExecutableDirectory() + "/../share";
+  std::string installed = share + "/sfxstub/sfxstub.exe";
+  ASSERT_FALSE(test::FileExists(installed)) << "left over: " << installed;
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args.erase(args.begin() + 1, args.begin() + 3);  // --stub STUB
+  ToolRun run = RunCaptured(args);
+  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_NE(run.err.find("missing option --stub STUB (no installed stub at "), std::string::npos) << run.err;
+
+  std::string error;
+  ASSERT_TRUE(MakeDirectory(share + "/sfxstub", &error)) << error;
+  test::WriteFileBytes(installed, FakeStub());
+  run = RunCaptured(args);
+  ToolRun stamped = RunCaptured({"stamp-key", "--pub", keys->File("k.pub"), "-o", dir.File("stamped.exe")});
+  std::filesystem::remove_all(share);
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("stub " + ExecutableDirectory()), std::string::npos) << run.out;
+  EXPECT_EQ(stamped.status, kExitOk) << stamped.err;
+  EXPECT_NE(stamped.out.find("stub " + ExecutableDirectory()), std::string::npos) << stamped.out;
+  EXPECT_EQ(RunTool({"verify", "-q", "--pub", keys->File("k.pub"), dir.File("pkg.exe")}), kExitOk);
 }
 
 TEST_F(SfxpackTest, TamperedOrCutPackagesNeverOpen) {
