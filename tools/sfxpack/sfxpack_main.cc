@@ -49,14 +49,22 @@ int main(int argc, char** argv) {
   }
   std::string name = args[0];
   args.erase(args.begin());
-  if (name == "--version" || name == "version") return args.empty() ? PrintVersion() : UnknownCommand(args[0]);
+  if (name == "--version" || name == "version") {
+    if (args.empty()) return PrintVersion();
+    sfx::PrintError("version takes no arguments, not '" + args[0] + "'");
+    return sfx::kExitUsage;
+  }
   if (name == "--help" || name == "-h" || name == "help") {
     if (args.empty()) {
       PrintUsage(stdout);
       return sfx::kExitOk;
     }
     const CommandSpec* command = sfx::FindCommand(args[0]);
-    if (command == nullptr || args.size() > 1) return UnknownCommand(args[0]);
+    if (command == nullptr) return UnknownCommand(args[0]);
+    if (args.size() > 1) {
+      sfx::PrintError("help takes one command, not '" + args[1] + "'");
+      return sfx::kExitUsage;
+    }
     std::printf("%s", sfx::CommandHelp(*command).c_str());
     return sfx::kExitOk;
   }
