@@ -270,14 +270,18 @@ ResultCode ReadPublicKeyPem(const std::string& pem, DsaPublicKey* key, std::stri
   }
 }
 
-ResultCode WritePublicKeyDer(const DsaPublicKey& key, std::string* der, std::string* error) {
+namespace {
+
+// The key's SubjectPublicKeyInfo DER; validate adds the primality and group checks (which cost
+// milliseconds: a fingerprint does not need them, a key file written for others does).
+ResultCode EncodePublicKey(const DsaPublicKey& key, bool validate, std::string* der, std::string* error) {
   std::string why;
   try {
     const Integer p = DecodeField(key.p, sizeof key.p), q = DecodeField(key.q, sizeof key.q);
     if (!CheckSizes(p, q, &why)) return Fail(error, why);
     CryptoPP::DSA::PublicKey publicKey;
     publicKey.Initialize(p, q, DecodeField(key.g, sizeof key.g), DecodeField(key.y, sizeof key.y));
-    if (!Valid(publicKey, &why)) return Fail(error, why);
+    if (validate && !Valid(publicKey, &why)) return Fail(error, why);
     der->clear();
     CryptoPP::StringSink sink(*der);
     publicKey.Save(sink);
@@ -287,9 +291,15 @@ ResultCode WritePublicKeyDer(const DsaPublicKey& key, std::string* der, std::str
   }
 }
 
+}  // namespace
+
+ResultCode WritePublicKeyDer(const DsaPublicKey& key, std::string* der, std::string* error) {
+  return EncodePublicKey(key, false, der, error);
+}
+
 ResultCode WritePublicKeyPem(const DsaPublicKey& key, std::string* pem, std::string* error) {
   std::string der;
-  ResultCode result = WritePublicKeyDer(key, &der, error);
+  ResultCode result = EncodePublicKey(key, true, &der, error);
   if (result == kOk) *pem = PemText(kPublicLabel, der);
   return result;
 }
