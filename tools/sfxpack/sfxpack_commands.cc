@@ -142,7 +142,8 @@ int VerificationKey(const ParsedArgs& args, const std::string& file, PackageKey*
   for (const KeyFingerprint& fingerprint : wanted) {
     if (fingerprint == out->fingerprint) return kExitOk;
   }
-  return Fail(file + ": signed for key " + out->fingerprint.Text() + ", not one named by --fingerprint");
+  return Fail(file + ": " + (out->stamped ? "the key stamped in it, " : "the key of " + args.Get("pub") + ", ") +
+              out->fingerprint.Text() + ", is not one named by --fingerprint");
 }
 
 std::string CodeText(ResultCode result) {
@@ -310,8 +311,8 @@ int RunBuild(const ParsedArgs& args) {
   return kExitOk;
 }
 
-// The PE certificate table as the stub finds it (a 32-bit image's data directory entry 4); false
-// when the file has none. Bytes past the signed range only: a verified package may still carry one.
+// The PE certificate table (data directory entry 4 of a PE32 or PE32+ image); false when the file
+// has none. It lies past the signed range, so a verified package may carry one.
 bool CertificateTable(const std::string& file, uint32_t* offset, uint32_t* size) {
   constexpr size_t kHeadSize = 4096;
   ByteVector head;
@@ -323,10 +324,13 @@ bool CertificateTable(const std::string& file, uint32_t* offset, uint32_t* size)
     return uint32_t{head[at]} | uint32_t{head[at + 1]} << 8 | uint32_t{head[at + 2]} << 16 |
            uint32_t{head[at + 3]} << 24;
   };
-  uint32_t pe = u32(0x3C);
-  if (pe > kHeadSize - 160 || std::memcmp(&head[pe], "PE\0\0", 4) != 0 || u32(pe + 116) < 5) return false;
-  *offset = u32(pe + 152);
-  *size = u32(pe + 156);
+  const size_t pe = u32(0x3C);
+  if (pe + 180 > head.size() || std::memcmp(&head[pe], "PE\0\0", 4) != 0) return false;
+  const uint32_t magic = head[pe + 24] | head[pe + 25] << 8;
+  const size_t directories = magic == 0x10B ? pe + 120 : magic == 0x20B ? pe + 136 : 0;
+  if (directories == 0 || u32(directories - 4) < 5) return false;
+  *offset = u32(directories + 32);
+  *size = u32(directories + 36);
   return *offset != 0 && *size != 0;
 }
 

@@ -388,8 +388,9 @@ TEST_F(SfxpackTest, VerifyJsonReportsTheCertificateTable) {
   Bytes stub = FakeStub();
   PutLe(&stub, 0x3C, kPe, 4);
   std::memcpy(&stub[kPe], "PE\0\0", 4);
-  PutLe(&stub, kPe + 20, 224, 2);   // size of the optional header
-  PutLe(&stub, kPe + 116, 16, 4);   // data directories
+  PutLe(&stub, kPe + 20, 224, 2);     // size of the optional header
+  PutLe(&stub, kPe + 24, 0x10B, 2);   // PE32
+  PutLe(&stub, kPe + 116, 16, 4);     // data directories
   test::WriteFileBytes(dir.File("stub.exe"), stub);
   std::string pkg = dir.File("pkg.exe");
   ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
