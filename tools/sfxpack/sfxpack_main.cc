@@ -31,6 +31,22 @@ int PrintVersion() {
   return sfx::kExitOk;
 }
 
+// -h or --help among the options, not as the value of one (--command -h) nor after "--".
+bool AsksForHelp(const CommandSpec& command, const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") return false;
+    if (arg == "--help" || arg == "-h") return true;
+    for (const sfx::OptionSpec& option : command.options) {
+      bool takesNext = option.valueName != nullptr &&
+                       (arg == std::string("--") + option.name ||
+                        (option.shortName != 0 && arg == std::string("-") + option.shortName));
+      if (takesNext) ++i;
+    }
+  }
+  return false;
+}
+
 int UnknownCommand(const std::string& name) {
   sfx::PrintError("unknown command '" + name + "' (see 'sfxpack help')");
   return sfx::kExitUsage;
@@ -70,12 +86,9 @@ int main(int argc, char** argv) {
   }
   const CommandSpec* command = sfx::FindCommand(name);
   if (command == nullptr) return UnknownCommand(name);
-  for (const auto& arg : args) {
-    if (arg == "--") break;
-    if (arg == "--help" || arg == "-h") {
-      std::printf("%s", sfx::CommandHelp(*command).c_str());
-      return sfx::kExitOk;
-    }
+  if (AsksForHelp(*command, args)) {
+    std::printf("%s", sfx::CommandHelp(*command).c_str());
+    return sfx::kExitOk;
   }
   if (quiet) args.insert(args.begin(), "-q");
   return sfx::RunCommand(*command, args);
