@@ -66,6 +66,7 @@ bool FindPeSigningFields(ByteReader& bytes, PeSigningFields* fields) {
   found.pe32Plus = magic == kPe32PlusMagic;
   found.checksumAt = uint64_t{header} + kCheckSum;
   found.entryAt = uint64_t{header} + layout.certificateEntry;
+  found.optionalHeaderEnd = uint64_t{header} + kOptionalHeader + optionalHeaderSize;
   if (!U32At(bytes, found.entryAt, &found.tableOffset)) return false;
   // A file that ends inside the entry still has its offset; the size is then unknown.
   if (!U32At(bytes, found.entryAt + 4, &found.tableSize)) found.tableSize = 0;

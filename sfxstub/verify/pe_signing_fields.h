@@ -22,6 +22,7 @@ struct PeSigningFields {
   bool pe32Plus = false;
   uint64_t checksumAt = 0;  // file offset of the optional header's 32-bit CheckSum
   uint64_t entryAt = 0;     // file offset of the 8-byte Certificate Table entry
+  uint64_t optionalHeaderEnd = 0;  // the entry lies inside the optional header when it ends by this
   uint32_t tableOffset = 0;  // the entry: the table's file offset (0: no table) and size
   uint32_t tableSize = 0;
 };
