@@ -230,9 +230,10 @@ bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const 
     }
     RemoveFileIfPresent(outPath);
     const std::string command = ExpandSignerCommand(run->command, inPath, outPath);
+    // The command is not repeated in errors: it may hold a password.
     std::string verdict = RunShell(command);
     if (!verdict.empty()) {
-      *error = prefix + "the signing command " + verdict + ": " + command;
+      *error = prefix + "the signing command " + verdict;
       return false;
     }
     std::string readError;
