@@ -9,6 +9,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/platform/join_path.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/package_layout.h"
@@ -28,6 +29,10 @@ namespace {
 // The key block sits in the stub, at the start of a package file; no stub comes near this size.
 constexpr size_t kStubSearchLimit = 4u << 20;
 constexpr size_t kLargeBuild = 16u << 20;
+// The PE headers lie in the first bytes of a file; no stub comes near this size.
+constexpr size_t kHeaderReadLimit = 64u << 10;
+// Certificate tables hold a few certificates and a signature; anything near this size is a mistake.
+constexpr uint32_t kMaxCertificateTableSize = 16u << 20;
 
 // The installed 32-bit stub, relative to the tool so that a moved install or an unpacked tarball
 // finds its own (bin/sfxpack and windows/sfxpack.exe both sit one level below share/).
@@ -189,6 +194,30 @@ int FailPackage(const std::string& file, const DsaPublicKey& key, ResultCode res
   return Fail(file + ": " + words + " (" + CodeText(result) + ")");
 }
 
+// A stub that is itself code-signed: its table is removed, for no signer handles a table that other
+// data follows.
+bool RemoveStubCertificateTable(const std::string& path, ByteVector* stub, std::string* error) {
+  uint32_t removed = 0;
+  if (!RemoveCertificateTable(stub, &removed, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  if (removed != 0) {
+    PrintWarning(path + " is code-signed; its certificate table (" + std::to_string(removed) +
+                 " bytes) is removed: code-sign the package instead (build --authenticode)");
+  }
+  return true;
+}
+
+// The certificate table that follows the record of a package with the given signed length; false
+// when there is none.
+bool CertificateTableAfterRecord(const std::string& file, uint32_t signedLength, PeSigningFields* fields) {
+  ByteVector head;
+  std::string ignored;
+  return ReadFilePrefix(file, kHeaderReadLimit, &head, &ignored) && ReadPeSigningFields(head, fields) &&
+         fields->tableOffset != 0 && uint64_t{fields->tableOffset} >= uint64_t{signedLength} + kBinarySignatureRecordSize;
+}
+
 int RunKeygen(const ParsedArgs& args) {
   std::string prefix = args.Get("out");
   std::string error;
@@ -208,7 +237,10 @@ int RunStampKey(const ParsedArgs& args) {
   std::string error;
   ByteVector stub;
   DsaPublicKey key;
-  if (!ReadWholeFile(in, &stub, &error) || !LoadPublicKeyFile(pub, &key, &error)) return Fail(error);
+  if (!ReadWholeFile(in, &stub, &error) || !LoadPublicKeyFile(pub, &key, &error) ||
+      !RemoveStubCertificateTable(in, &stub, &error)) {
+    return Fail(error);
+  }
   if (!StampStubKey(&stub, key, &error)) return Fail(in + ": " + error);
   if (!WriteWholeFile(out, stub, &error)) return Fail(error);
   std::printf("stamped %s (key %s) into %s\nstub %s\n", pub.c_str(), FingerprintText(key).c_str(), out.c_str(),
@@ -221,6 +253,15 @@ bool ParseRecordKind(const std::string& text, uint32_t* kind) {
   else if (text == "text") *kind = kTextSignature;
   else if (text == "digest") *kind = kTextDigest;
   else return false;
+  return true;
+}
+
+bool ParseTableSize(const std::string& text, uint32_t* size) {
+  char* end = nullptr;
+  unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0') return false;
+  if (value == 0 || value > kMaxCertificateTableSize) return false;
+  *size = static_cast<uint32_t>(value);
   return true;
 }
 
@@ -252,6 +293,11 @@ bool AddFile(const std::string& name, const std::string& path, PackageSpec* spec
   return true;
 }
 
+// The stub and key a build used, after its "wrote" line.
+void PrintBuildInputs(const std::string& stubPath, const SigningKey& signer) {
+  std::printf("stub %s\nkey %s\n", stubPath.c_str(), FingerprintText(signer.PublicKey()).c_str());
+}
+
 int RunBuild(const ParsedArgs& args) {
   std::string stubPath, keyPath = args.Get("key"), setupPath = args.Get("setup"), out = args.Get("out");
   uint32_t kind = kBinarySignature;
@@ -263,6 +309,19 @@ int RunBuild(const ParsedArgs& args) {
       return UsageError("--file takes NAME=PATH, not '" + item + "'");
     }
   }
+  uint32_t tableSize = 0;
+  if (args.Has("authenticode-size") && !ParseTableSize(args.Get("authenticode-size"), &tableSize)) {
+    return UsageError("--authenticode-size takes the certificate table's length in bytes, from 1 to " +
+                      std::to_string(kMaxCertificateTableSize));
+  }
+  const bool codeSign = args.Has("authenticode");
+  if ((codeSign || tableSize != 0) && kind != kBinarySignature) {
+    return UsageError("--authenticode and --authenticode-size need --record binary");
+  }
+  const std::string signCommand = args.Get("authenticode");
+  if (codeSign && (signCommand.find("{in}") == std::string::npos || signCommand.find("{out}") == std::string::npos)) {
+    return UsageError("--authenticode COMMAND must hold {in} and {out}, the file to sign and the file to write");
+  }
   if (int status = StubPath(args, &stubPath)) return status;
   bool verbose = isatty(fileno(stderr)) != 0;
   std::string error;
@@ -272,6 +331,7 @@ int RunBuild(const ParsedArgs& args) {
       !ReadWholeFile(setupPath, &spec.mainProgram, &error)) {
     return Fail(error);
   }
+  if (!RemoveStubCertificateTable(stubPath, &spec.stub, &error)) return Fail(error);
   if (!PrepareStubKey(&spec.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&spec.stub, kBinarySignature, signer, &error)) return Fail(error);
@@ -301,37 +361,58 @@ int RunBuild(const ParsedArgs& args) {
   ByteVector package;
   if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);
   Progress(verbose, "signing");
+  const RecordSigner sign = [&](ByteVector* bytes, std::string* signError) {
+    return AppendRecord(bytes, kind, signer, signError);
+  };
+  if (codeSign) {
+    if (verbose && !Quiet()) std::fprintf(stderr, "\n");  // the signing command writes its own lines
+    CodeSigningRun run;
+    run.command = signCommand;
+    run.out = out;
+    run.firstGuess = tableSize;
+    if (!CodeSignPackage(package, sign, signer.PublicKey(), &run, &error)) return Fail(out + ": " + error);
+    std::printf("wrote %s: %llu bytes, %zu files, %s record, code-signed in %zu round(s), certificate table "
+                "%u bytes\n", out.c_str(), static_cast<unsigned long long>(run.size), spec.files.size(),
+                KindName(kind), run.tableSizes.size(), run.tableSizes.back());
+    PrintBuildInputs(stubPath, signer);
+    return kExitOk;
+  }
+  if (tableSize != 0) {
+    if (verbose && !Quiet()) std::fprintf(stderr, "\n");
+    ByteVector signedPackage, handed;
+    uint64_t tableOffset = CertificateTableOffsetAfter(package.size() + kBinarySignatureRecordSize);
+    if (tableOffset > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
+    if (!SignOverCertificateEntry(package, static_cast<uint32_t>(tableOffset), tableSize, sign, &signedPackage,
+                                  &handed, &error) ||
+        !WriteWholeFile(out, handed, &error)) {
+      return Fail(out + ": " + error);
+    }
+    std::printf("wrote %s: %zu bytes, %zu files, %s record, awaiting a code signature whose certificate table is "
+                "%u bytes: code-sign it, then run 'sfxpack finish-signed SIGNED -o OUT'\n",
+                out.c_str(), handed.size(), spec.files.size(), KindName(kind), tableSize);
+    PrintBuildInputs(stubPath, signer);
+    return kExitOk;
+  }
   if (!AppendRecord(&package, kind, signer, &error)) return Fail(error);
   if (package.size() > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
   Progress(verbose, "writing");
   if (!WriteWholeFile(out, package, &error)) return Fail(error);
   if (verbose && !Quiet()) std::fprintf(stderr, "\n");
-  std::printf("wrote %s: %zu bytes, %zu files, %s record\nstub %s\nkey %s\n", out.c_str(), package.size(),
-              spec.files.size(), KindName(kind), stubPath.c_str(), FingerprintText(signer.PublicKey()).c_str());
+  std::printf("wrote %s: %zu bytes, %zu files, %s record\n", out.c_str(), package.size(), spec.files.size(),
+              KindName(kind));
+  PrintBuildInputs(stubPath, signer);
   return kExitOk;
 }
 
-// The PE certificate table (data directory entry 4 of a PE32 or PE32+ image); false when the file
-// has none. It lies past the signed range, so a verified package may carry one.
-bool CertificateTable(const std::string& file, uint32_t* offset, uint32_t* size) {
-  constexpr size_t kHeadSize = 4096;
-  ByteVector head;
+int RunFinishSigned(const ParsedArgs& args) {
+  const std::string& file = args.positionals()[0];
+  const std::string out = args.Get("out");
+  PackageKey key;
+  if (int status = VerificationKey(args, file, &key)) return status;
   std::string error;
-  if (!ReadFilePrefix(file, kHeadSize, &head, &error) || head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') {
-    return false;
-  }
-  auto u32 = [&](size_t at) {
-    return uint32_t{head[at]} | uint32_t{head[at + 1]} << 8 | uint32_t{head[at + 2]} << 16 |
-           uint32_t{head[at + 3]} << 24;
-  };
-  const size_t pe = u32(0x3C);
-  if (pe + 180 > head.size() || std::memcmp(&head[pe], "PE\0\0", 4) != 0) return false;
-  const uint32_t magic = head[pe + 24] | head[pe + 25] << 8;
-  const size_t directories = magic == 0x10B ? pe + 120 : magic == 0x20B ? pe + 136 : 0;
-  if (directories == 0 || u32(directories - 4) < 5) return false;
-  *offset = u32(directories + 32);
-  *size = u32(directories + 36);
-  return *offset != 0 && *size != 0;
+  if (!FinishCodeSigned(file, key.key, out, &error)) return Fail(error);
+  std::printf("wrote %s: the package's own signature and the certificate table agree\n", out.c_str());
+  return kExitOk;
 }
 
 int RunVerify(const ParsedArgs& args) {
@@ -346,10 +427,11 @@ int RunVerify(const ParsedArgs& args) {
   std::string failure = result == kOk ? "valid" : PackageFailure(file, key.key, &code);
   if (args.Has("json")) {
     bool found = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength) == kOk;
-    uint32_t tableOffset = 0, tableSize = 0;
+    PeSigningFields fields;
     std::string table = "null";
-    if (CertificateTable(file, &tableOffset, &tableSize)) {
-      table = "{\"offset\": " + std::to_string(tableOffset) + ", \"size\": " + std::to_string(tableSize) + "}";
+    if (found && CertificateTableAfterRecord(file, signedLength, &fields)) {
+      table = "{\"offset\": " + std::to_string(fields.tableOffset) + ", \"size\": " +
+              std::to_string(fields.tableSize) + ", \"coveredBySignature\": false}";
     }
     std::printf("{\"file\": %s, \"kind\": %s, \"signedLength\": %s, \"key\": %s, \"fingerprint\": %s, "
                 "\"certificateTable\": %s, \"result\": %s, \"code\": %u}\n",
@@ -359,9 +441,15 @@ int RunVerify(const ParsedArgs& args) {
                 JsonString(failure).c_str(), code);
   }
   if (result != kOk) return Fail(file + ": " + failure + " (" + CodeText(code) + ")");
+  PeSigningFields fields;
   if (!args.Has("json")) {
     std::printf("%s: valid %s record, signed length %u bytes, key %s\n", file.c_str(), KindName(kind), signedLength,
                 key.fingerprint.Text().c_str());
+    if (CertificateTableAfterRecord(file, signedLength, &fields)) {
+      std::printf("%s: a certificate table follows the record (offset %u, %u bytes); the package's signature "
+                  "does not cover it: check the code signature with osslsigncode verify or signtool verify\n",
+                  file.c_str(), fields.tableOffset, fields.tableSize);
+    }
   }
   if (key.stamped && !args.Has("fingerprint")) {
     PrintWarning(file + ": checked against the key stamped in the file itself, which proves it is intact, not who "
@@ -377,11 +465,21 @@ int RunList(const ParsedArgs& args) {
   SfxArchive archive(key.key);
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return FailPackage(file, key.key, result);
+  uint32_t signedLength = 0;
+  PeSigningFields fields;
+  const bool table = FindSignatureRecord(file.c_str(), nullptr, nullptr, &signedLength) == kOk &&
+                     CertificateTableAfterRecord(file, signedLength, &fields);
   if (args.Has("json")) {
+    std::string tableJson = "null";
+    if (table) {
+      tableJson = "{\"offset\": " + std::to_string(fields.tableOffset) + ", \"size\": " +
+                  std::to_string(fields.tableSize) + ", \"coveredBySignature\": false}";
+    }
     std::printf("{\"mode\": %s, \"command\": %s, \"fingerprint\": %s, \"mainProgram\": {\"offset\": %u, "
-                "\"size\": %u}, \"entries\": [",
+                "\"size\": %u}, \"certificateTable\": %s, \"entries\": [",
                 JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
-                JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize);
+                JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize,
+                tableJson.c_str());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
       std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
@@ -394,6 +492,10 @@ int RunList(const ParsedArgs& args) {
               "entries:      %zu\n",
               archive.Mode().c_str(), archive.commandTemplate.c_str(), key.fingerprint.Text().c_str(),
               archive.mainProgramOffset, archive.mainProgramSize, archive.entries.size());
+  if (table) {
+    std::printf("code signing: a certificate table follows the record (offset %u, %u bytes), outside the "
+                "package's signature\n", fields.tableOffset, fields.tableSize);
+  }
   for (const ArchiveEntry& e : archive.entries) {
     std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.name.c_str());
   }
@@ -441,7 +543,7 @@ const std::vector<CommandSpec>& Commands() {
        0, RunStampKey},
       {"build",
        "[--stub STUB] --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] -o OUT",
+       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        {kStubOption,
         {"key", 0, "KEY", false, "private key (PEM)", true},
@@ -451,8 +553,19 @@ const std::vector<CommandSpec>& Commands() {
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
+        {"authenticode", 0, "COMMAND", false,
+         "code-sign the package: COMMAND signs {in} into {out} (run by the shell), for example "
+         "'osslsigncode sign -certs c.crt -key c.key -in {in} -out {out}'"},
+        {"authenticode-size", 0, "BYTES", false,
+         "the certificate table's length in bytes: alone, write a package to code-sign by hand and "
+         "finish with finish-signed; with --authenticode, the length tried first"},
         {"out", 'o', "OUT", false, "the package to write", true}},
        0, RunBuild},
+      {"finish-signed", "[--pub PUB] [--fingerprint FP]... SIGNED -o OUT",
+       "Finish a package built with --authenticode-size and code-signed since: checksum back to 0, "
+       "checked and verified.",
+       {kPubOption, kFingerprintOption, {"out", 'o', "OUT", false, "the finished package", true}}, 1,
+       RunFinishSigned},
       {"verify", "[--pub PUB] [--fingerprint FP]... [--json] FILE",
        "Check a package's signature as the stub does, and show whose key signed it.",
        {kPubOption, kFingerprintOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunVerify},
@@ -503,7 +616,8 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args)
   for (const auto& option : options) {
     if (option.valueName == nullptr) continue;
     if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "record") ||
-        !std::strcmp(option.name, "fingerprint")) {
+        !std::strcmp(option.name, "fingerprint") || !std::strcmp(option.name, "authenticode") ||
+        !std::strcmp(option.name, "authenticode-size")) {
       continue;  // not file names
     }
     for (const auto& value : parsed.All(option.name)) {

@@ -16,10 +16,10 @@ using sfx::CommandSpec;
 void PrintUsage(std::FILE* out) {
   std::fprintf(out, "usage: sfxpack [-q] COMMAND [OPTIONS]\n\ncommands:\n");
   for (const CommandSpec& command : sfx::Commands()) {
-    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    std::fprintf(out, "  %-14s %s\n", command.name, command.summary);
   }
   std::fprintf(out,
-               "  %-10s %s\n  %-10s %s\n\n'sfxpack help COMMAND' or 'sfxpack COMMAND --help' describes one "
+               "  %-14s %s\n  %-14s %s\n\n'sfxpack help COMMAND' or 'sfxpack COMMAND --help' describes one "
                "command.\n-q silences the progress line and warnings. Exit codes: 0 done, 1 the operation "
                "failed, 2 the command line is wrong.\n",
                "help", "This help, or one command's.", "version", "The tool's version.");

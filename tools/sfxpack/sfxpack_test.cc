@@ -377,46 +377,6 @@ TEST_F(SfxpackTest, VerifyJsonGivesKindLengthFingerprintAndResult) {
   EXPECT_NE(run.out.find("\"code\": 1006}"), std::string::npos) << run.out;
 }
 
-void PutLe(Bytes* bytes, size_t at, uint32_t value, size_t size) {
-  for (size_t i = 0; i < size; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// A package signed with its PE certificate-table entry pointing past the record, then given the
-// table, as code signing after sfxpack leaves it: verify --json reports the table, and it verifies.
-TEST_F(SfxpackTest, VerifyJsonReportsTheCertificateTable) {
-  constexpr size_t kPe = 0x80;
-  Bytes stub = FakeStub();
-  PutLe(&stub, 0x3C, kPe, 4);
-  std::memcpy(&stub[kPe], "PE\0\0", 4);
-  PutLe(&stub, kPe + 20, 224, 2);     // size of the optional header
-  PutLe(&stub, kPe + 24, 0x10B, 2);   // PE32
-  PutLe(&stub, kPe + 116, 16, 4);     // data directories
-  test::WriteFileBytes(dir.File("stub.exe"), stub);
-  std::string pkg = dir.File("pkg.exe");
-  ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
-  const uint32_t tableOffset = (static_cast<uint32_t>(test::ReadFileBytes(pkg).size()) + 7) & ~7u;
-  const uint32_t tableSize = 24;
-  PutLe(&stub, kPe + 152, tableOffset, 4);
-  PutLe(&stub, kPe + 156, tableSize, 4);
-  test::WriteFileBytes(dir.File("stub.exe"), stub);
-  ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
-  Bytes signedPe = test::ReadFileBytes(pkg);
-  ASSERT_LE(signedPe.size(), tableOffset) << "the second build came out longer";
-  signedPe.resize(tableOffset, 0);
-  Bytes table(tableSize, 0xA5);
-  PutLe(&table, 0, tableSize, 4);
-  signedPe.insert(signedPe.end(), table.begin(), table.end());
-  test::WriteFileBytes(pkg, signedPe);
-
-  ToolRun run = RunCaptured({"verify", "--json", "--pub", keys->File("k.pub"), pkg});
-  EXPECT_EQ(run.status, kExitOk) << run.err;
-  EXPECT_NE(run.out.find("\"certificateTable\": {\"offset\": " + std::to_string(tableOffset) +
-                         ", \"size\": " + std::to_string(tableSize) + "}"),
-            std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("\"result\": \"valid\""), std::string::npos) << run.out;
-}
-
 // Without --stub, build and stamp-key take the stub installed beside the tool (../share/sfxstub
 // from its folder; here the test program's) and say which one they used.
 TEST_F(SfxpackTest, WithoutStubTheInstalledOneBesideTheToolIsUsed) {
