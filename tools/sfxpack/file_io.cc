@@ -160,7 +160,7 @@ bool IsRegularFile(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::string ExecutableDirectory() {
+std::string BesideExecutable(const std::string& relative) {
   std::error_code code;
 #if defined(_WIN32)
   char self[4096];
@@ -170,7 +170,8 @@ std::string ExecutableDirectory() {
 #else
   fs::path path = fs::read_symlink("/proc/self/exe", code);
 #endif
-  return code ? "" : path.parent_path().string();
+  if (code || path.empty()) return "";
+  return (path.parent_path() / relative).lexically_normal().string();
 }
 
 }  // namespace sfx

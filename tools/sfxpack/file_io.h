@@ -27,8 +27,9 @@ bool MakeDirectory(const std::string& dir, std::string* error);
 // ("not a regular file") rather than failing later as a damaged signature.
 bool CheckRegularFile(const std::string& path, std::string* error);
 bool IsRegularFile(const std::string& path);
-// The folder of the running executable, or empty when the system does not say.
-std::string ExecutableDirectory();
+// relative, taken from the running executable's folder and normalized ("/usr/bin/../share/x" is
+// "/usr/share/x"); empty when the system does not say where the executable is.
+std::string BesideExecutable(const std::string& relative);
 
 }  // namespace sfx
 

@@ -68,9 +68,9 @@ use() {  # tool, expected stub
 }
 
 run dpkg -x "$deb" "$work/root"
-use "$work/root/usr/bin/sfxpack" "$work/root/usr/bin/../share/sfxstub/sfxstub.exe"
+use "$work/root/usr/bin/sfxpack" "$work/root/usr/share/sfxstub/sfxstub.exe"
 run mv "$work/root" "$work/moved"
-use "$work/moved/usr/bin/sfxpack" "$work/moved/usr/bin/../share/sfxstub/sfxstub.exe"
+use "$work/moved/usr/bin/sfxpack" "$work/moved/usr/share/sfxstub/sfxstub.exe"
 
 version=$("$work/moved/usr/bin/sfxpack" --version)
 echo "$version"
@@ -98,7 +98,7 @@ listing=$(cd "$top" && find . -type f | sort)
 echo "$listing"
 contains "$listing" "./windows/sfxpack.exe"
 contains "$listing" "./share/sfxstub/sfxstub.exe"
-use "$top/bin/sfxpack" "$top/bin/../share/sfxstub/sfxstub.exe"
+use "$top/bin/sfxpack" "$top/share/sfxstub/sfxstub.exe"
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then
   dlls=$(x86_64-w64-mingw32-objdump -p "$top/windows/sfxpack.exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
   echo "windows/sfxpack.exe imports: $dlls"

@@ -62,8 +62,7 @@ int StubPath(const ParsedArgs& args, std::string* path) {
     *path = args.Get("stub");
     return kExitOk;
   }
-  std::string dir = ExecutableDirectory();
-  *path = dir.empty() ? std::string() : JoinPath(dir, kInstalledStub);
+  *path = BesideExecutable(kInstalledStub);
   if (!path->empty() && IsRegularFile(*path)) return kExitOk;
   return UsageError("missing option --stub STUB (no installed stub at " +
                     (path->empty() ? std::string(kInstalledStub) : *path) + ")");
