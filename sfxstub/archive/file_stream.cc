@@ -34,6 +34,8 @@ int SysOpen(const char* path, int flags, int share, int mode) {
 }
 int OpenReadFlags() { return _O_RDONLY; }
 int OpenWriteFlags() { return _O_RDWR | _O_CREAT | _O_TRUNC; }
+// CREATE_NEW underneath: an existing name, a reparse point included, is an error.
+int OpenNewFlags() { return _O_RDWR | _O_CREAT | _O_EXCL; }
 int ShareFlags(FileShare share) { return share == FileShare::kReadOnly ? _SH_DENYWR : _SH_DENYNO; }
 constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
 #else
@@ -46,6 +48,8 @@ int SysClose(int fd) { return close(fd); }
 int SysOpen(const char* path, int flags, int, int mode) { return open(path, flags | O_CLOEXEC, mode); }
 int OpenReadFlags() { return O_RDONLY; }
 int OpenWriteFlags() { return O_RDWR | O_CREAT | O_TRUNC; }
+// With O_EXCL a symbolic link at the name is an existing name; O_NOFOLLOW says so twice.
+int OpenNewFlags() { return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; }
 int ShareFlags(FileShare) { return 0; }
 constexpr int kCreateMode = 0666;
 #endif
@@ -97,13 +101,17 @@ bool FileStream::OpenRead(const char* path, FileShare share) {
   return FinishOpen();
 }
 
-bool FileStream::OpenWrite(const char* path) {
+bool FileStream::OpenWrite(const char* path) { return OpenForWriting(path, OpenWriteFlags()); }
+
+bool FileStream::OpenNew(const char* path) { return OpenForWriting(path, OpenNewFlags()); }
+
+bool FileStream::OpenForWriting(const char* path, int flags) {
   if (open) {
     lastError = kErrorInvalidHandle;
     return false;
   }
   written = false;
-  descriptor = SysOpen(path, OpenWriteFlags(), ShareFlags(FileShare::kReadWrite), kCreateMode);
+  descriptor = SysOpen(path, flags, ShareFlags(FileShare::kReadWrite), kCreateMode);
   if (descriptor < 0) {
     RecordErrno(errno);
     return false;

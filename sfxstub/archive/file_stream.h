@@ -21,6 +21,9 @@ class FileStream : public ByteStream {
   bool OpenRead(const char* path, FileShare share = FileShare::kReadWrite);
   // Creates or truncates a file for reading and writing.
   bool OpenWrite(const char* path);
+  // Creates a new file for reading and writing: a name that exists already (a file, a directory, a
+  // link, dangling or not) is refused with 183 and left as it is, and no link is ever followed.
+  bool OpenNew(const char* path);
 
   bool Read(void* buffer, uint32_t count, uint32_t* transferred) override;
   bool Write(const void* buffer, uint32_t count, uint32_t* transferred) override;
@@ -37,6 +40,7 @@ class FileStream : public ByteStream {
   uint32_t LastError() const { return lastError; }
 
  private:
+  bool OpenForWriting(const char* path, int flags);
   bool FinishOpen();
   void RecordErrno(int error);
   uint32_t DescriptorOffsetAfter(uint32_t moved);

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "sfxstub/result_code.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -126,6 +129,28 @@ TEST_F(FileStreamTest, OpenWriteTruncatesAnExistingFile) {
   EXPECT_EQ(stream.Length(), 0u);
   stream.Close();
   EXPECT_TRUE(test::ReadFileBytes(path).empty());
+}
+
+TEST_F(FileStreamTest, OpenNewCreatesButNeverOpensWhatExists) {
+  FileStream fresh;
+  ASSERT_TRUE(fresh.OpenNew(dir.File("new").c_str()));
+  EXPECT_EQ(fresh.Length(), 0u);
+  const Bytes kept = test::NoiseBytes(50, 1);
+  test::WriteFileBytes(dir.File("file"), kept);
+  std::vector<std::string> taken = {dir.File("file"), dir.path()};
+#if !defined(_WIN32)
+  std::filesystem::create_symlink(dir.File("file"), dir.File("link"));
+  std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+  taken.push_back(dir.File("link"));
+  taken.push_back(dir.File("dangling"));
+#endif
+  for (const std::string& path : taken) {
+    FileStream stream;
+    EXPECT_FALSE(stream.OpenNew(path.c_str())) << path;
+    EXPECT_EQ(stream.LastError(), kErrorAlreadyExists) << path;
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("file")), kept);
+  EXPECT_FALSE(test::FileExists(dir.File("nowhere"))) << "a dangling link is not followed to create";
 }
 
 TEST_F(FileStreamTest, LargeReadCrossesTheSystemReadSize) {

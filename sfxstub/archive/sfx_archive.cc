@@ -253,7 +253,7 @@ ResultCode SfxArchive::ExtractMainProgram(const char* destination) {
     if (ReadPackageBlob(blob, &program, &programLength) != kOk) return kErrorFileInvalid;
   }
   FileStream output;
-  if (!output.OpenWrite(destination)) return kErrorCannotMake;
+  if (!output.OpenNew(destination)) return kErrorCannotMake;
   uint32_t written = 0;
   bool ok = output.Write(program.get(), programLength, &written) && written == programLength;
   output.Close();
@@ -280,7 +280,8 @@ ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& e
   if (!block) return kErrorNotEnoughMemory;
   std::string path = JoinPath(directory, entry.name.c_str());
   FileStream output;
-  if (!output.OpenWrite(path.c_str())) return output.LastError();
+  // Never into a name that exists: what stands there is not this run's.
+  if (!output.OpenNew(path.c_str())) return output.LastError();
   uint32_t written = 0;
   bool ok = output.Write(block.get(), entry.size, &written) && written == entry.size;
   output.Close();

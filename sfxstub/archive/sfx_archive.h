@@ -41,9 +41,11 @@ class SfxArchive {
   // "extract"), 1006 (damaged, not signed, or signed with a record kind that does not protect it)
   // or 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long).
   ResultCode Open(const char* path);
-  // Decompresses the main program to destination. Returns 0, 1006 or 82; no partial file stays.
+  // Decompresses the main program to destination, a new file (an existing name is refused with 82).
+  // Returns 0, 1006 or 82; no partial file stays.
   ResultCode ExtractMainProgram(const char* destination);
-  // Writes every listed file into directory, in list order. Returns 0 or the first failure.
+  // Writes every listed file into directory, in list order, each a new file (an existing name is
+  // refused with 183 and left as it is). Returns 0 or the first failure.
   ResultCode ExtractFiles(const char* directory);
   ResultCode ExtractEntry(const char* directory, const ArchiveEntry& entry);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
@@ -256,11 +257,34 @@ TEST_F(ExtractTest, EmptyListStillSetsTheTotal) {
   EXPECT_EQ(listener.calls, (std::vector<std::string>{"total 0"}));
 }
 
-TEST_F(ExtractTest, ExistingFileIsTruncatedAndOverwritten) {
-  test::WriteFileBytes(target.File("f"), test::NoiseBytes(500, 1));
-  AddEntry("f", 0, 7, 0);
-  ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk);
-  EXPECT_EQ(test::ReadFileBytes(target.File("f")), Bytes(content.begin(), content.begin() + 7));
+// What stands at a name before the extraction reaches it (planted by someone who can write into the
+// folder) is never written through or replaced: the entry fails with 183 and the thing stays as it
+// was.
+TEST_F(ExtractTest, ExistingNameIsRefusedAndLeftAsItIs) {
+  const Bytes planted = test::NoiseBytes(500, 1);
+  const std::string outside = source.File("outside");
+  struct Case {
+    const char* what;
+    bool link;
+  };
+  std::vector<Case> cases = {{"a file", false}};
+#if !defined(_WIN32)
+  cases.push_back({"a link to a file elsewhere", true});
+#endif
+  for (const Case& c : cases) {
+    std::filesystem::remove(target.File("f"));
+    test::WriteFileBytes(outside, planted);
+    if (c.link) {
+      std::filesystem::create_symlink(outside, target.File("f"));
+    } else {
+      test::WriteFileBytes(target.File("f"), planted);
+    }
+    archive.entries.clear();
+    AddEntry("f", 0, 7, 0);
+    EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), kErrorAlreadyExists) << c.what;
+    EXPECT_EQ(test::ReadFileBytes(target.File("f")), planted) << c.what;
+    EXPECT_EQ(test::ReadFileBytes(outside), planted) << c.what;
+  }
 }
 
 TEST_F(ExtractTest, FailingSecondEntryKeepsTheFirstAndNeverReadsTheThird) {

@@ -138,7 +138,9 @@ ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* 
                                            tempDirectory, commandLine, isLead);
   stage = RunStage::kSpawning;
   for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
-    services.CopyFileWithRetry(mainProgram, runProgram);
+    // Only a copy this pass made may run: a file already standing under the run name is not ours.
+    result = services.CopyFileWithRetry(mainProgram, runProgram);
+    if (result != kOk) break;
     result = services.RunAndWait(runProgram, command.c_str(), exitCode);
     services.DeleteFileWithRetry(runProgram);
     if (result != kOk || *exitCode != kRunAgain) break;

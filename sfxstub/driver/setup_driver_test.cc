@@ -29,6 +29,8 @@ class FakeServices : public SetupServices {
   ResultCode tempDirResult = kOk;
   std::string tempDir = kTemp;
   bool copyOnceSucceeds = true;
+  // One result per CopyFileWithRetry call; the last one repeats.
+  std::deque<ResultCode> copies{kOk};
   ResultCode openResult = kOk;
   ResultCode extractMainResult = kOk;
   ResultCode extractFilesResult = kOk;
@@ -58,8 +60,11 @@ class FakeServices : public SetupServices {
   }
   void DeleteFileOnce(const std::string& path) override { calls.push_back("DeleteFileOnce " + path); }
   void ClearAttributes(const std::string& path) override { calls.push_back("ClearAttributes " + path); }
-  void CopyFileWithRetry(const std::string& source, const std::string& target) override {
+  ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) override {
     calls.push_back("CopyFileWithRetry " + source + " > " + target);
+    ResultCode result = copies.front();
+    if (copies.size() > 1) copies.pop_front();
+    return result;
   }
   void DeleteFileWithRetry(const std::string& path) override {
     calls.push_back("DeleteFileWithRetry " + path);
@@ -232,6 +237,27 @@ TEST(SetupDriver, FailureShowsOneBoxWithTheStageReachedAfterTheWindowIsStopped) 
     EXPECT_EQ(calls[calls.size() - 2], "RemoveTempDir " + std::string(kTemp));
     EXPECT_EQ(calls.back(), "CloseArchive");
     EXPECT_LE(services.Count("RunAndWait"), 1);  // a failed run ends the loop
+  }
+}
+
+// The setup program runs only from a copy the pass made itself; when that copy cannot be made
+// (something stands under the run name, planted or left over), the pass fails with the copy's error
+// under "spawning" and nothing runs, on the first pass or a later one.
+TEST(SetupDriver, FailedCopyOfTheSetupProgramEndsTheRunWithoutRunningAnything) {
+  struct Case {
+    std::deque<ResultCode> copies;
+    int runs;
+  };
+  const Case cases[] = {{{80}, 0}, {{kOk, 5}, 1}};
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.copies = c.copies;
+    services.runs = {{kOk, kRunAgain}};
+    const ResultCode error = c.copies.back();
+    EXPECT_EQ(RunDriver(services, "/silent"), error);
+    EXPECT_EQ(services.Count("RunAndWait"), c.runs);
+    EXPECT_EQ(services.Count("DeleteFileWithRetry"), c.runs) << "only this run's copies are deleted";
+    EXPECT_EQ(services.boxes, std::vector<std::string>{ErrorBoxText(error, RunStage::kSpawning)});
   }
 }
 
