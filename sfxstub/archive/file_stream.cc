@@ -54,7 +54,15 @@ int ShareFlags(FileShare) { return 0; }
 constexpr int kCreateMode = 0666;
 #endif
 
+SystemReadFn systemRead = SysRead;
+
 }  // namespace
+
+SystemReadFn SetSystemReadForTesting(SystemReadFn read) {
+  SystemReadFn previous = systemRead;
+  systemRead = read != nullptr ? read : SysRead;
+  return previous;
+}
 
 uint32_t ErrnoToSystemError(int error) {
   switch (error) {
@@ -75,11 +83,24 @@ uint32_t ErrnoToSystemError(int error) {
     case ENOSPC: return 112;
     case EPIPE: return 109;
     case ENOTEMPTY: return 145;
+    case EIO: return 1117;  // ERROR_IO_DEVICE
     default: return 120;
   }
 }
 
 void FileStream::RecordErrno(int error) { lastError = ErrnoToSystemError(error); }
+
+// The runtime keeps the system's own code of a failed read (a CRC error, a lost network share) in
+// _doserrno; errno alone would fold most of them into one.
+void FileStream::RecordReadError() {
+#if defined(_WIN32)
+  if (_doserrno != 0) {
+    lastError = static_cast<uint32_t>(_doserrno);
+    return;
+  }
+#endif
+  RecordErrno(errno);
+}
 
 // position mirrors the descriptor's offset, so a transfer moves it by its size without asking the
 // system; only after a failed Seek (position -1) is the offset read back.
@@ -143,9 +164,14 @@ bool FileStream::Read(void* buffer, uint32_t count, uint32_t* transferred) {
   uint32_t total = 0;
   while (total < count) {
     uint32_t want = count - total < kMaxSystemRead ? count - total : kMaxSystemRead;
-    int got = SysRead(descriptor, out + total, want);
-    if (got < 0) RecordErrno(errno);
-    if (got <= 0) break;
+    int got = systemRead(descriptor, out + total, want);
+    if (got < 0) {
+      RecordReadError();
+      if (transferred) *transferred = total;
+      position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+      return false;
+    }
+    if (got == 0) break;
     total += static_cast<uint32_t>(got);
   }
   if (transferred) *transferred = total;
@@ -172,8 +198,15 @@ bool FileStream::Write(const void* buffer, uint32_t count, uint32_t* transferred
 uint8_t* FileStream::Acquire(uint32_t count) {
   // One byte at least, so that an empty block is still a block.
   uint8_t* block = static_cast<uint8_t*>(std::calloc(count ? count : 1, 1));
-  if (block == nullptr) return nullptr;
-  Read(block, count, nullptr);
+  if (block == nullptr) {
+    lastError = kErrorNotEnoughMemory;
+    return nullptr;
+  }
+  // Only the range past the end of the file may come out as zeros, never one that failed to read.
+  if (!Read(block, count, nullptr)) {
+    std::free(block);
+    return nullptr;
+  }
   return block;
 }
 

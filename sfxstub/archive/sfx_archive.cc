@@ -162,7 +162,8 @@ ResultCode SfxArchive::OpenPackage(const char* path) {
   HeapBlock directory;
   uint32_t directoryLength = 0;
   {
-    AcquiredBlock<ByteStream> packed(stream, trailerPosition - directoryOffset);
+    AcquiredBlock<FileStream> packed(stream, trailerPosition - directoryOffset);
+    if (!packed) return stream.LastError();
     MemoryStream blob;
     if (!blob.Attach(packed.get(), trailerPosition - directoryOffset)) return kErrorFileInvalid;
     if (ReadPackageBlob(blob, &directory, &directoryLength) != kOk) return kErrorFileInvalid;
@@ -247,7 +248,8 @@ ResultCode SfxArchive::ExtractMainProgram(const char* destination) {
   HeapBlock program;
   uint32_t programLength = 0;
   {
-    AcquiredBlock<ByteStream> packed(stream, mainProgramSize);
+    AcquiredBlock<FileStream> packed(stream, mainProgramSize);
+    if (!packed) return stream.LastError();
     MemoryStream blob;
     if (!blob.Attach(packed.get(), mainProgramSize)) return kErrorFileInvalid;
     if (ReadPackageBlob(blob, &program, &programLength) != kOk) return kErrorFileInvalid;
@@ -276,8 +278,8 @@ ResultCode SfxArchive::ExtractFiles(const char* directory) {
 ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& entry) {
   if (entry.size > kMaxBlock) return kErrorNotEnoughMemory;
   stream.Seek(static_cast<int32_t>(entry.offset), kSeekSet);
-  AcquiredBlock<ByteStream> block(stream, entry.size);
-  if (!block) return kErrorNotEnoughMemory;
+  AcquiredBlock<FileStream> block(stream, entry.size);
+  if (!block) return stream.LastError();  // 8, or the error of a read that failed
   std::string path = JoinPath(directory, entry.name.c_str());
   FileStream output;
   // Never into a name that exists: what stands there is not this run's.

@@ -7,6 +7,7 @@
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/progress/progress.h"
+#include "tests/failing_read.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/package_layout.h"
 
@@ -322,6 +323,23 @@ TEST_F(ExtractTest, ShortWriteIsDiskFullDeletesThePartialFileAndStops) {
   EXPECT_FALSE(test::FileExists(target.File("third"))) << "nothing after the failure is written";
 }
 #endif
+
+// A listed file whose bytes fail to read (a scratched disc, a dropped share) is not written with
+// zeros in their place: the entry fails with the read's error and no file is made.
+TEST_F(ExtractTest, FailedReadOfAListedFileFailsTheEntryInsteadOfWritingZeros) {
+  archive.stream.Close();
+  const Bytes big = test::NoiseBytes(0x800000 + 4096, 23);
+  test::WriteFileBytes(source.File("package"), big);
+  ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+  AddEntry("first", 0, 10, 0);
+  AddEntry("big", 0, static_cast<uint32_t>(big.size()), 0);
+  test::FailingRead failing(3);  // the first file, then the big one's second 8 MiB
+  EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), test::kFailedReadError);
+  EXPECT_EQ(failing.reads(), 3);
+  EXPECT_TRUE(test::FileExists(target.File("first")));
+  EXPECT_FALSE(test::FileExists(target.File("big")));
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total " + std::to_string(10 + big.size()), "step 10"}));
+}
 
 TEST_F(ExtractTest, HugeSizeIsRefusedWithoutAllocating) {
   AddEntry("big", 0, 0x80000000u, 0);
