@@ -11,9 +11,19 @@ namespace sfx {
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 // At most limit bytes from the start of the file.
 bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>* bytes, std::string* error);
+// Who may read a file the tool writes: everyone the umask lets in, or its owner alone (private keys).
+enum class FileAccess { kShared, kOwnerOnly };
+
 // Writes through a temporary file beside path and renames it over path, so that a failed write
-// never leaves a half-written output under the final name.
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+// never leaves a half-written output under the final name. The temporary file has a name of its
+// own, is created exclusively (never through a link planted at its name), with access's mode from
+// its first moment, and is flushed to the disk before the rename; every step's failure is reported
+// and removes it.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
+                    FileAccess access = FileAccess::kShared);
+// Creates a file that does not exist yet, never through a link, with access's mode from the start:
+// for the temporary files above, and tests. Returns a descriptor, or -1 with errno set.
+int CreateNewFile(const std::string& path, FileAccess access);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name; subdirectories are an error.

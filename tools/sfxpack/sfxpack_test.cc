@@ -1,7 +1,9 @@
 // The packaging tool as a user runs it, round-tripped through the stub's own archive code.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,8 +16,15 @@
 #include "tools/sfxpack/sfxpack_commands.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace sfx {
 namespace {
+
+namespace fs = std::filesystem;
 
 using test::Bytes;
 
@@ -216,6 +225,80 @@ TEST_F(SfxpackTest, OpensslKeysBuildAndVerify) {
   EXPECT_EQ(RunTool({"verify", "--pub", pub, dir.File("pkg.exe")}), kExitOk);
   EXPECT_EQ(RunTool({"verify", "--pub", keys->File("k.pub"), dir.File("pkg.exe")}), kExitFailed);
 }
+
+#if !defined(_WIN32)
+// Sets the process's umask for a scope: with 0, a file's mode is exactly the one it was created with.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : saved_(umask(mask)) {}
+  ~Umask() { umask(saved_); }
+
+ private:
+  mode_t saved_;
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info.st_mode;
+}
+
+// A private key is owner-only from the moment its file exists, whatever the umask, and links planted
+// where it is written (the final name, the name a temporary file once had) are never written through.
+TEST_F(SfxpackTest, PrivateKeyIsOwnerOnlyFromTheStartAndNeverWrittenThroughALink) {
+  Umask open(0);
+  const Bytes victim = test::BytesOf("someone else's file");
+  test::WriteFileBytes(dir.File("victim1"), victim);
+  test::WriteFileBytes(dir.File("victim2"), victim);
+  fs::create_symlink(dir.File("victim1"), dir.File("k.key.tmp~"));
+  fs::create_symlink(dir.File("victim2"), dir.File("k.key"));
+  ASSERT_EQ(RunTool({"keygen", "--out", dir.File("k")}), kExitOk);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim1")), victim);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim2")), victim);
+  EXPECT_TRUE(S_ISREG(ModeOf(dir.File("k.key"))));
+  EXPECT_EQ(ModeOf(dir.File("k.key")) & 0777, 0600u);
+  EXPECT_EQ(ModeOf(dir.File("victim1")) & 0777, 0666u) << "a link's target keeps its mode";
+  SigningKey key;
+  std::string error;
+  EXPECT_TRUE(LoadSigningKey(dir.File("k.key"), &key, &error)) << error;
+  // No temporary file stays behind.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    std::string name = entry.path().filename().string();
+    if (name.find(".tmp~") != std::string::npos && name != "k.key.tmp~") names.push_back(name);
+  }
+  EXPECT_TRUE(names.empty()) << names[0];
+}
+
+// The temporary files are created with their final mode and never open what already has the name.
+TEST_F(SfxpackTest, NewFilesAreExclusiveAndOwnerOnlyWhenAsked) {
+  Umask open(0);
+  struct Case {
+    FileAccess access;
+    mode_t mode;
+  };
+  for (const Case& c : {Case{FileAccess::kOwnerOnly, 0600}, Case{FileAccess::kShared, 0666}}) {
+    const std::string path = dir.File("new");
+    fs::remove(path);
+    int fd = CreateNewFile(path, c.access);
+    ASSERT_GE(fd, 0);
+    struct stat info {};
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, c.mode);
+    close(fd);
+  }
+  test::WriteFileBytes(dir.File("kept"), test::BytesOf("kept"));
+  fs::create_symlink(dir.File("kept"), dir.File("link"));
+  fs::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+  for (const char* name : {"kept", "link", "dangling"}) {
+    errno = 0;
+    EXPECT_EQ(CreateNewFile(dir.File(name), FileAccess::kOwnerOnly), -1) << name;
+    EXPECT_EQ(errno, EEXIST) << name;
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("kept")), test::BytesOf("kept"));
+  EXPECT_FALSE(fs::exists(dir.File("nowhere")));
+}
+#endif
 
 }  // namespace
 }  // namespace sfx
