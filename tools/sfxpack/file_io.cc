@@ -165,6 +165,22 @@ bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std:
   return true;
 }
 
+bool ClearOutput(const std::string& path, bool remove, std::string* error) {
+  std::error_code code;
+  fs::file_status status = fs::symlink_status(path, code);
+  if (!fs::exists(status)) return true;
+  if (!remove) {
+    *error = path + ": exists (give --force to replace it)";
+    return false;
+  }
+  fs::remove(path, code);
+  if (code) {
+    *error = path + ": cannot remove: " + code.message();
+    return false;
+  }
+  return true;
+}
+
 bool MakeDirectory(const std::string& dir, std::string* error) {
   std::error_code code;
   fs::create_directories(dir, code);

@@ -29,6 +29,9 @@ bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name; subdirectories are an error.
 bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error);
 bool MakeDirectory(const std::string& dir, std::string* error);
+// For an output about to be created new at path: true when nothing stands there; with remove, what
+// stands there (a link itself, not its target) is removed first. Otherwise false, error saying why.
+bool ClearOutput(const std::string& path, bool remove, std::string* error);
 
 }  // namespace sfx
 

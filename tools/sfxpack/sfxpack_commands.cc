@@ -276,6 +276,13 @@ int RunExtract(const ParsedArgs& args) {
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return Fail(OpenFailure(file, result));
   if (!MakeDirectory(dir, &error)) return Fail(error);
+  // Every output is created new and never through a link; what stands at an output's name already is
+  // an error, or with --force is removed first (a link itself, never what it points to).
+  std::vector<std::string> outputs = {"setup.ovr"};
+  for (const ArchiveEntry& entry : archive.entries) outputs.push_back(entry.name);
+  for (const std::string& name : outputs) {
+    if (!ClearOutput(JoinPath(dir, name.c_str()), args.Has("force"), &error)) return Fail(error);
+  }
   std::string setup = JoinPath(dir, "setup.ovr");
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (error " + std::to_string(result) + ")");
@@ -315,8 +322,10 @@ const std::vector<CommandSpec>& Commands() {
       {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},
       {"list", "[--pub PUB] [--json] FILE", "Show a verified package's directory.",
        {kPubOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},
-      {"extract", "[--pub PUB] FILE DIR", "Verify, then extract setup.ovr and every listed file into DIR.",
-       {kPubOption}, 2, RunExtract},
+      {"extract", "[--pub PUB] [--force] FILE DIR",
+       "Verify, then extract setup.ovr and every listed file into DIR.",
+       {kPubOption, {"force", 0, nullptr, false, "remove files already standing at the outputs' names"}}, 2,
+       RunExtract},
   };
   return commands;
 }

@@ -270,6 +270,28 @@ TEST_F(SfxpackTest, PrivateKeyIsOwnerOnlyFromTheStartAndNeverWrittenThroughALink
   EXPECT_TRUE(names.empty()) << names[0];
 }
 
+// extract never writes through what already stands at an output's name (a link planted there, a
+// file left from before): that is an error, and --force removes it (a link itself, not its target).
+TEST_F(SfxpackTest, ExtractRefusesExistingOutputsAndForceRemovesThemNotTheirTargets) {
+  const std::string package = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(package)), kExitOk);
+  const Bytes victim = test::BytesOf("someone else's file");
+  test::WriteFileBytes(dir.File("victim"), victim);
+  const std::string out = dir.File("out");
+  fs::create_directory(out);
+  fs::create_symlink(dir.File("victim"), out + "/setup.ovr");
+  test::WriteFileBytes(out + "/first.txt", test::BytesOf("left from before"));
+  EXPECT_EQ(RunTool({"extract", package, out}), kExitFailed);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim")), victim);
+  EXPECT_EQ(test::ReadFileBytes(out + "/first.txt"), test::BytesOf("left from before"));
+
+  EXPECT_EQ(RunTool({"extract", "--force", package, out}), kExitOk);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim")), victim);
+  EXPECT_FALSE(fs::is_symlink(out + "/setup.ovr"));
+  EXPECT_EQ(test::ReadFileBytes(out + "/setup.ovr"), setup);
+  EXPECT_EQ(test::ReadFileBytes(out + "/first.txt"), test::BytesOf("alpha"));
+}
+
 // The temporary files are created with their final mode and never open what already has the name.
 TEST_F(SfxpackTest, NewFilesAreExclusiveAndOwnerOnlyWhenAsked) {
   Umask open(0);
