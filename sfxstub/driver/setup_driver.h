@@ -65,8 +65,10 @@ class SetupDriver {
   uint32_t Run(const std::string& commandLine);
 
  private:
-  // Returns false, with nothing started, when the copy cannot be made: the normal run goes on.
+  // With the archive open. Returns false, with nothing started, when the copy cannot be made: the
+  // normal run goes on.
   bool Relaunch(const std::string& commandLine, uint32_t* exitCode);
+  // With the archive open: extraction and the setup program's runs.
   ResultCode ExtractAndRun(const std::string& commandLine, uint32_t* exitCode);
 
   SetupServices& services;

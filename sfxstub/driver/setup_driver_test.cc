@@ -372,15 +372,38 @@ TEST(SetupDriver, RelaunchRunsACopyAndExitsWithItsExitCode) {
     std::vector<std::string> expected = {"InitCommonControls"};
     if (!FindSwitches(c.commandLine, NoLeadBytes).Quiet()) expected.push_back("StartProgress");
     for (const std::string& call :
-         {std::string("ModulePath"), std::string("CreateTempDir"),
+         {std::string("ModulePath"), std::string("CreateTempDir"), "OpenArchive " + std::string(kModule),
           "CopyFileOnce " + std::string(kModule) + " > " + kCopy, "RunAndWait " + kCopy,
-          "ClearAttributes " + kCopy, std::string("StopProgress"), "RemoveTempDir " + std::string(kTemp)}) {
+          "ClearAttributes " + kCopy, std::string("StopProgress"), "RemoveTempDir " + std::string(kTemp),
+          std::string("CloseArchive")}) {
       expected.push_back(call);
     }
     EXPECT_EQ(services.calls, expected) << c.commandLine;
     EXPECT_EQ(services.runArguments, std::vector<std::string>{c.arguments}) << c.commandLine;
     EXPECT_TRUE(services.boxes.empty()) << c.commandLine;
   }
+}
+
+// The package is opened (verified, and held against renames and writers) before the copy is made,
+// and stays open until the copy has run: a package that does not verify is never copied or run.
+TEST(SetupDriver, RelaunchCopiesOnlyAVerifiedPackageThatStaysHeldWhileTheCopyRuns) {
+  FakeServices services;
+  EXPECT_EQ(RunDriver(services, "/Autorun /x"), 0u);
+  const auto at = [&](const std::string& prefix) {
+    for (size_t i = 0; i < services.calls.size(); ++i) {
+      if (services.calls[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  EXPECT_LT(at("OpenArchive"), at("CopyFileOnce"));
+  EXPECT_LT(at("RunAndWait"), at("CloseArchive"));
+
+  FakeServices damaged;
+  damaged.openResult = kErrorFileInvalid;
+  EXPECT_EQ(RunDriver(damaged, "/Autorun /x"), kErrorFileInvalid);
+  EXPECT_EQ(damaged.Count("CopyFileOnce"), 0);
+  EXPECT_EQ(damaged.Count("RunAndWait"), 0);
+  EXPECT_EQ(damaged.boxes, std::vector<std::string>{ErrorBoxText(kErrorFileInvalid, RunStage::kOpening)});
 }
 
 TEST(SetupDriver, RelaunchFallsBackToTheNormalRunWhenTheCopyCannotBeMade) {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/test_support.h"
@@ -336,6 +337,28 @@ TEST_F(StubTest, AutorunRunsACopyAndExitsWithTheCopysExitCode) {
         << c.arguments;
     EXPECT_TRUE(Entries(temp).empty()) << c.arguments;  // both directories removed
   }
+}
+
+// The relaunch copies the package only once it is verified and held: from the copy until the copy
+// has run, nobody can rename the package and put another file in its place.
+TEST_F(StubTest, AutorunHoldsThePackageWhileTheCopyRuns) {
+  ReleaseEvent gate("sfx-autorun-gate-");
+  ASSERT_TRUE(gate.valid());
+  SetControl("gate=" + gate.name() + "\n");
+  LaunchOutcome outcome;
+  std::thread stub([&] { outcome = Run("/silent /Autorun /x"); });
+  for (int waited = 0; waited < 600 && Runs().empty(); ++waited) Sleep(100);
+  const std::string renamed = folder + "\\renamed.exe";
+  const bool movedWhileRunning = MoveFileA(package.c_str(), renamed.c_str()) != FALSE;
+  const size_t reports = Runs().size();
+  gate.Set();
+  stub.join();
+  EXPECT_EQ(reports, 1u) << "the copy's setup program is waiting at the gate";
+  EXPECT_FALSE(movedWhileRunning) << "the package could be renamed while its copy ran";
+  EXPECT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_TRUE(outcome.boxTexts.empty());
+  if (!movedWhileRunning) EXPECT_TRUE(MoveFileA(package.c_str(), renamed.c_str())) << "held no longer";
 }
 
 TEST_F(StubTest, ModulePathTooLongFailsWhileOpening) {
