@@ -147,15 +147,28 @@ bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {
   return true;
 }
 
-bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error) {
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error,
+                   std::vector<std::string>* links) {
   std::error_code code;
   for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
-    if (it->is_directory(code)) {
-      *error = dir + ": holds the folder '" + it->path().filename().string() +
-               "'; a package extracts into one folder, so --dir takes files only";
+    const std::string name = it->path().filename().string();
+    std::error_code ignored;
+    const fs::file_status target = it->status(ignored);  // through a link
+    if (fs::is_directory(target)) {
+      *error = dir + ": holds the folder '" + name + "'; a package extracts into one folder, so --dir takes files only";
       return false;
     }
-    names->push_back(it->path().filename().string());
+    if (!fs::is_regular_file(target)) {
+      const char* kind = fs::is_fifo(target)                                          ? "a FIFO"
+                         : fs::is_block_file(target) || fs::is_character_file(target) ? "a device"
+                         : fs::is_socket(target)                                      ? "a socket"
+                         : !fs::exists(target)                                        ? "a link to nothing"
+                                                                                      : "not a regular file";
+      *error = dir + ": '" + name + "' is " + kind + "; --dir takes regular files only";
+      return false;
+    }
+    if (links != nullptr && it->is_symlink(ignored)) links->push_back(name);
+    names->push_back(name);
   }
   if (code) {
     *error = dir + ": cannot list: " + code.message();

@@ -26,8 +26,11 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
 int CreateNewFile(const std::string& path, FileAccess access);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
-// Regular files directly inside dir, sorted by name; subdirectories are an error.
-bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error);
+// Regular files directly inside dir, sorted by name, links to regular files included (their names
+// also go to links, when given). Subdirectories, FIFOs, devices, sockets and dangling links are an
+// error: reading a FIFO or a device would never end.
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error,
+                   std::vector<std::string>* links = nullptr);
 bool MakeDirectory(const std::string& dir, std::string* error);
 // For an output about to be created new at path: true when nothing stands there; with remove, what
 // stands there (a link itself, not its target) is removed first. Otherwise false, error saying why.

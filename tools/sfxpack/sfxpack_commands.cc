@@ -187,8 +187,14 @@ int RunBuild(const ParsedArgs& args) {
   }
   if (args.Has("dir")) {
     std::string dir = args.Get("dir");
-    std::vector<std::string> names;
-    if (!ListDirectory(dir, &names, &error)) return Fail(error);
+    std::vector<std::string> names, links;
+    if (!ListDirectory(dir, &names, &error, &links)) return Fail(error);
+    if (args.Has("verbose")) {
+      for (const auto& link : links) {
+        std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
+                     JoinPath(dir, link.c_str()).c_str());
+      }
+    }
     for (const auto& name : names) {
       if (!AddFile(name, JoinPath(dir, name.c_str()), &spec, &error)) return Fail(error);
     }
@@ -307,7 +313,7 @@ const std::vector<CommandSpec>& Commands() {
        0, RunStampKey},
       {"build",
        "--stub STUB --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] -o OUT",
+       "[--record binary|text|digest] [--restamp] [-v] -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        {{"stub", 0, "STUB", false, "the stub executable"},
         {"key", 0, "KEY", false, "private key (PEM)"},
@@ -317,6 +323,7 @@ const std::vector<CommandSpec>& Commands() {
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
+        {"verbose", 'v', nullptr, false, "say what is done on the way (links followed in --dir)"},
         {"out", 'o', "OUT", false, "the package to write"}},
        0, RunBuild},
       {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},

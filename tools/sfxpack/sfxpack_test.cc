@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,7 +18,9 @@
 #include "tools/sfxpack/sfxpack_keys.h"
 
 #if !defined(_WIN32)
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -290,6 +293,54 @@ TEST_F(SfxpackTest, ExtractRefusesExistingOutputsAndForceRemovesThemNotTheirTarg
   EXPECT_FALSE(fs::is_symlink(out + "/setup.ovr"));
   EXPECT_EQ(test::ReadFileBytes(out + "/setup.ovr"), setup);
   EXPECT_EQ(test::ReadFileBytes(out + "/first.txt"), test::BytesOf("alpha"));
+}
+
+// --dir takes regular files, through links too (which -v reports); a FIFO, a device or a socket is
+// refused with the reason, where reading it would never end or would read nothing real. The FIFO
+// comes last: before this was refused, reading it blocked for good.
+TEST_F(SfxpackTest, DirRefusesWhatIsNoRegularFileAndFollowsLinksToFiles) {
+  const std::string payload = dir.File("payload");
+  fs::create_symlink(dir.File("a.txt"), payload + "/linked.txt");
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args.push_back("-v");
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(RunTool(args), kExitOk);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find(payload + "/linked.txt is a link"), std::string::npos) << said;
+  SfxArchive archive(PublicKey("k.pub"));
+  ASSERT_EQ(archive.Open(dir.File("pkg.exe").c_str()), kOk);
+  ASSERT_EQ(archive.entries.size(), 5u);
+  EXPECT_EQ(archive.entries[4].name, "linked.txt");
+  EXPECT_EQ(archive.entries[4].size, 5u);
+
+  struct Case {
+    const char* kind;
+    std::function<void(const std::string&)> make;
+  };
+  const Case cases[] = {
+      {"a device", [](const std::string& path) { fs::create_symlink("/dev/null", path); }},
+      {"a socket",
+       [](const std::string& path) {
+         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+         EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
+         close(fd);
+       }},
+      {"a link to nothing", [](const std::string& path) { fs::create_symlink("/nonexistent-sfx", path); }},
+      {"a FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+  };
+  for (const Case& c : cases) {
+    const std::string odd = payload + "/odd";
+    fs::remove(odd);
+    c.make(odd);
+    testing::internal::CaptureStderr();
+    const int exit = RunTool(BuildArgs(dir.File("odd.exe")));
+    const std::string error = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(exit, kExitFailed) << c.kind;
+    EXPECT_NE(error.find("'odd' is " + std::string(c.kind)), std::string::npos) << error;
+  }
 }
 
 // The temporary files are created with their final mode and never open what already has the name.
