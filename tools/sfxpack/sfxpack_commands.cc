@@ -11,6 +11,7 @@
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
 #if defined(_WIN32)
@@ -207,6 +208,7 @@ int RunBuild(const ParsedArgs& args) {
     std::fprintf(stderr, "warning: the stub refuses packages with a %s record; sign with --record binary "
                          "for a package it runs\n", KindName(kind));
   }
+  if (!MakePrefixBlock(signer, spec, &spec.prefixBlock, &error)) return Fail("build: " + error);
   Progress(verbose, "compressing");
   ByteVector package;
   if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);

@@ -14,6 +14,7 @@
 #include "sfxstub/verify/signed_file.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_commands.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
@@ -149,6 +150,84 @@ TEST_F(SfxpackTest, SameInputsGiveByteIdenticalPackages) {
   SfxArchive archive(PublicKey("k.pub"));
   ASSERT_EQ(archive.Open(dir.File("one.exe").c_str()), kOk);
   for (const auto& entry : archive.entries) EXPECT_EQ(entry.time, 1000000000u) << "clamped to the epoch";
+}
+
+// Right after the stub and its record lie the 32 bytes of the prefix block, then the first blob;
+// nothing refers to the block, so the archive code (the stub's) reads the package as before.
+TEST_F(SfxpackTest, PrefixBlockLiesBetweenTheStubAndTheFirstBlob) {
+  const std::string package = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(package)), kExitOk);
+  const size_t stubEnd = FakeStub().size() + kBinarySignatureRecordSize;
+  SfxArchive archive(PublicKey("k.pub"));
+  ASSERT_EQ(archive.Open(package.c_str()), kOk);
+  EXPECT_EQ(archive.mainProgramOffset, stubEnd + kPrefixBlockSize);
+  const std::string out = dir.File("out");
+  ASSERT_EQ(RunTool({"extract", package, out}), kExitOk);
+  EXPECT_EQ(test::ReadFileBytes(out + "/setup.ovr"), setup);
+
+  // The block is the one the key and the inputs give.
+  SigningKey signer;
+  std::string error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("k.key"), &signer, &error)) << error;
+  Bytes bytes = test::ReadFileBytes(package);
+  PackageSpec spec;
+  spec.stub.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(stubEnd));
+  spec.mainProgram = setup;
+  spec.commandTemplate = "/q %CMDLINE%";
+  const char* sources[] = {"a.txt", "b.bin", "payload/c.dat", "payload/d.dat"};
+  for (size_t i = 0; i < archive.entries.size(); ++i) {
+    spec.files.push_back({archive.entries[i].name, test::ReadFileBytes(dir.File(sources[i])), archive.entries[i].time});
+  }
+  ByteVector block;
+  ASSERT_TRUE(MakePrefixBlock(signer, spec, &block, &error)) << error;
+  EXPECT_EQ(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(stubEnd),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(stubEnd + kPrefixBlockSize)),
+            block);
+}
+
+// The block is the same for the same key and inputs, and changes with the key and with any input.
+TEST_F(SfxpackTest, PrefixBlockChangesWithTheKeyAndWithEveryInput) {
+  SigningKey signer, other;
+  std::string error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("k.key"), &signer, &error)) << error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("other.key"), &other, &error)) << error;
+  PackageSpec base;
+  base.stub = FakeStub();
+  base.mainProgram = setup;
+  base.commandTemplate = "/q";
+  base.files = {{"a.txt", test::BytesOf("alpha"), 100}, {"b.txt", test::BytesOf("beta"), 200}};
+  auto blockOf = [&](const SigningKey& key, const PackageSpec& spec) {
+    ByteVector block;
+    EXPECT_TRUE(MakePrefixBlock(key, spec, &block, &error)) << error;
+    EXPECT_EQ(block.size(), kPrefixBlockSize);
+    return block;
+  };
+  const ByteVector reference = blockOf(signer, base);
+  EXPECT_EQ(blockOf(signer, base), reference);
+  EXPECT_NE(blockOf(other, base), reference) << "another key";
+  struct Case {
+    const char* change;
+    std::function<void(PackageSpec*)> apply;
+  };
+  const Case cases[] = {
+      {"a stub byte", [](PackageSpec* s) { s->stub[100] ^= 1; }},
+      {"a main program byte", [](PackageSpec* s) { s->mainProgram[0] ^= 1; }},
+      {"the template", [](PackageSpec* s) { s->commandTemplate += " "; }},
+      {"a file's name", [](PackageSpec* s) { s->files[0].name = "c.txt"; }},
+      {"a file's bytes", [](PackageSpec* s) { s->files[1].bytes.back() ^= 1; }},
+      {"a file's time", [](PackageSpec* s) { s->files[1].time += 1; }},
+      {"the bytes moved between two files",
+       [](PackageSpec* s) {
+         s->files[0].bytes = test::BytesOf("alphab");
+         s->files[1].bytes = test::BytesOf("eta");
+       }},
+      {"one more file", [](PackageSpec* s) { s->files.push_back({"c.txt", {}, 0}); }},
+  };
+  for (const Case& c : cases) {
+    PackageSpec changed = base;
+    c.apply(&changed);
+    EXPECT_NE(blockOf(signer, changed), reference) << c.change;
+  }
 }
 
 TEST_F(SfxpackTest, BuildStampsAnEmptyStubAndRefusesAnotherKeyUnlessRestamped) {
