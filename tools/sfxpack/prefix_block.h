@@ -16,8 +16,9 @@ namespace sfx {
 
 constexpr size_t kPrefixBlockSize = 32;
 
-// The block for spec (its stub as it will be written, the main program, the template, every file's
-// name, bytes and time) and signer. Returns false with error when the key cannot be encoded.
+// The block for a package's inputs (its stub as it will be written, the main program, the
+// template, every file's name, bytes and time) and signer. Returns false with error when the key
+// cannot be encoded.
 bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
                      std::string* error);
 
