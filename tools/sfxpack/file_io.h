@@ -24,6 +24,10 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
 // Creates a file that does not exist yet, never through a link, with access's mode from the start:
 // for the temporary files above, and tests. Returns a descriptor, or -1 with errno set.
 int CreateNewFile(const std::string& path, FileAccess access);
+// Renames from onto to, replacing it.
+bool RenameFile(const std::string& from, const std::string& to, std::string* error);
+// Removes a file when it is there; what cannot be removed is left.
+void RemoveFileIfPresent(const std::string& path);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name, links to regular files included (their names
