@@ -328,7 +328,7 @@ TEST(VerifyDsaSignature, AgreesWithCryptoPpOnRandomKeysDigestsAndSignatures) {
   CaseRandom random(16);
   std::vector<DsaPublicKey> groups{test::TestPublicKey(), test::OtherPublicKey()};
 #ifdef _WIN32
-  constexpr int kKeysPerGroup = 2, kDigestsPerKey = 2;
+  constexpr int kKeysPerGroup = 4, kDigestsPerKey = 4;
 #else
   constexpr int kKeysPerGroup = 8, kDigestsPerKey = 8;
   for (int i = 0; i < 2; ++i) {  // and two groups made here
