@@ -77,14 +77,26 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
       return false;
     }
   }
-  std::error_code code;
-  fs::rename(temporary, path, code);
-  if (code) {
-    *error = path + ": cannot replace: " + code.message();
+  if (!RenameFile(temporary, path, error)) {
     std::remove(temporary.c_str());
     return false;
   }
   return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
+  std::error_code code;
+  fs::rename(from, to, code);
+  if (code) {
+    *error = to + ": cannot replace: " + code.message();
+    return false;
+  }
+  return true;
+}
+
+void RemoveFileIfPresent(const std::string& path) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
 }
 
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {

@@ -14,6 +14,10 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
 // Writes through a temporary file beside path and renames it over path, so that a failed write
 // never leaves a half-written output under the final name.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+// Renames from onto to, replacing it.
+bool RenameFile(const std::string& from, const std::string& to, std::string* error);
+// Removes a file when it is there; what cannot be removed is left.
+void RemoveFileIfPresent(const std::string& path);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name; subdirectories are an error.
