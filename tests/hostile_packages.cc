@@ -356,7 +356,7 @@ std::vector<HostileRow> HostilePackages::Rows() const {
   signedRow("name-in-missing-folder", S::kExtractingFiles, kErrorFileNotFound, W::kWindowsOnly,
             OneFile("sub\\x.txt", 0, 1));
 
-  // The same name twice: the later file wins.
+  // The same name twice: the second is refused rather than written over the first.
   const ListedFile& first = standard[0];
   const ListedFile& second = standard[1];
   auto twice = [&](const std::string& later) {
@@ -365,11 +365,11 @@ std::vector<HostileRow> HostilePackages::Rows() const {
                                   Record(later, p.fileOffsets[0], static_cast<uint32_t>(first.bytes.size()), first.time)}));
     };
   };
-  signedRow("duplicate-names", S::kRuns, 0, W::kEverywhere, twice("dup.txt"), nullptr,
-            {{"dup.txt", first.bytes, first.time}});
-  // The file system keeps the first spelling; the content is the later file's.
-  signedRow("duplicate-names-differing-in-case", S::kRuns, 0, W::kWindowsOnly, twice("DUP.TXT"), nullptr,
-            {{"dup.txt", first.bytes, first.time}});
+  signedRow("duplicate-names", S::kExtractingFiles, kErrorAlreadyExists, W::kEverywhere, twice("dup.txt"),
+            nullptr, {{"dup.txt", second.bytes, second.time}});
+  // The file system takes the two spellings for one name.
+  signedRow("duplicate-names-differing-in-case", S::kExtractingFiles, kErrorAlreadyExists, W::kWindowsOnly,
+            twice("DUP.TXT"), nullptr, {{"dup.txt", second.bytes, second.time}});
   return rows;
 }
 

@@ -90,8 +90,12 @@ uint32_t SetupDriver::Run(const std::string& commandLine) {
     // A directory whose access entry could not be added is still this run's own: only its absence
     // matters (ExtractAndRun).
     tempDirResult = services.CreateTempDir(&tempDirectory);
-    if (switches.autorun && Relaunch(commandLine, &exitCode)) return exitCode;
-    result = ExtractAndRun(commandLine, &exitCode);
+    // Opened (verified, and held against writers, renames and deletion) before anything is made of
+    // it, the relaunch's copy included: the copy is of the verified bytes.
+    stage = RunStage::kOpening;
+    result = services.OpenArchive(modulePath);
+    if (result == kOk && switches.autorun && Relaunch(commandLine, &exitCode)) return exitCode;
+    if (result == kOk) result = ExtractAndRun(commandLine, &exitCode);
   }
 
   services.StopProgress();
@@ -120,6 +124,7 @@ bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
   services.ClearAttributes(copyPath);  // a read-only attribute copied along must not block deletion
   services.StopProgress();             // still up when the copy could not be started
   services.RemoveTempDir(tempDirectory);
+  services.CloseArchive();
   // The copy's own exit code, already mapped by the copy when "/msi" was among its arguments: a
   // failed or cancelled setup must not come out as success.
   *exitCode = result == kOk ? copyExitCode : result;
@@ -127,16 +132,12 @@ bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
 }
 
 ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* exitCode) {
-  stage = RunStage::kOpening;
-  ResultCode result = services.OpenArchive(modulePath);
-  if (result != kOk) return result;
-
   const std::string mainProgram = InTempDir(tempDirectory, kMainProgramName);
   const std::string runProgram = InTempDir(tempDirectory, kRunProgramName);
   stage = RunStage::kExtractingMain;
   // Nothing is ever extracted outside a directory this run created.
   if (tempDirectory.empty()) return tempDirResult != kOk ? tempDirResult : kErrorCannotMake;
-  result = services.ExtractMainProgram(mainProgram);
+  ResultCode result = services.ExtractMainProgram(mainProgram);
   if (result != kOk) return result;
 
   stage = RunStage::kExtractingFiles;
@@ -147,7 +148,9 @@ ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* 
                                            tempDirectory, commandLine, isLead);
   stage = RunStage::kSpawning;
   for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
-    services.CopyFileWithRetry(mainProgram, runProgram);
+    // Only a copy this pass made may run: a file already standing under the run name is not ours.
+    result = services.CopyFileWithRetry(mainProgram, runProgram);
+    if (result != kOk) break;
     result = services.RunAndWait(runProgram, command.c_str(), exitCode);
     services.DeleteFileWithRetry(runProgram);
     if (result != kOk || *exitCode != kRunAgain) break;

@@ -58,7 +58,7 @@ ResultCode PackageLayout::Finish(const ByteVector& directoryChunks) {
 }
 
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error) {
-  uint64_t total = spec.stub.size() + spec.mainProgram.size() + 4096;
+  uint64_t total = spec.stub.size() + spec.prefixBlock.size() + spec.mainProgram.size() + 4096;
   std::set<std::string> names;
   for (const auto& file : spec.files) {
     if (!IsSafeEntryName(file.name)) {
@@ -79,6 +79,7 @@ ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* 
   }
 
   PackageLayout layout(spec.stub);
+  layout.AddRaw(spec.prefixBlock);
   uint32_t programOffset = 0;
   uint32_t programSize = 0;
   if (layout.AddBlob(spec.mainProgram, &programOffset, &programSize) != kOk) {

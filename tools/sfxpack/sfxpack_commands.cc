@@ -12,6 +12,7 @@
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
 #if defined(_WIN32)
@@ -242,8 +243,14 @@ int RunBuild(const ParsedArgs& args) {
   }
   if (args.Has("dir")) {
     std::string dir = args.Get("dir");
-    std::vector<std::string> names;
-    if (!ListDirectory(dir, &names, &error)) return Fail(error);
+    std::vector<std::string> names, links;
+    if (!ListDirectory(dir, &names, &error, &links)) return Fail(error);
+    if (args.Has("verbose")) {
+      for (const auto& link : links) {
+        std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
+                     JoinPath(dir, link.c_str()).c_str());
+      }
+    }
     for (const auto& name : names) {
       if (!AddFile(name, JoinPath(dir, name.c_str()), &spec, &error)) return Fail(error);
     }
@@ -256,6 +263,7 @@ int RunBuild(const ParsedArgs& args) {
     std::fprintf(stderr, "warning: the stub refuses packages with a %s record; sign with --record binary "
                          "for a package it runs\n", KindName(kind));
   }
+  if (!MakePrefixBlock(signer, spec, &spec.prefixBlock, &error)) return Fail("build: " + error);
   Progress(verbose, "compressing");
   ByteVector package;
   if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);
@@ -393,6 +401,13 @@ int RunExtract(const ParsedArgs& args) {
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return Fail(OpenFailure(file, result));
   if (!MakeDirectory(dir, &error)) return Fail(error);
+  // Every output is created new and never through a link; what stands at an output's name already is
+  // an error, or with --force is removed first (a link itself, never what it points to).
+  std::vector<std::string> outputs = {"setup.ovr"};
+  for (const ArchiveEntry& entry : archive.entries) outputs.push_back(entry.name);
+  for (const std::string& name : outputs) {
+    if (!ClearOutput(JoinPath(dir, name.c_str()), args.Has("force"), &error)) return Fail(error);
+  }
   std::string setup = JoinPath(dir, "setup.ovr");
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (error " + std::to_string(result) + ")");
@@ -417,7 +432,8 @@ const std::vector<CommandSpec>& Commands() {
        0, RunStampKey},
       {"build",
        "--stub STUB --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] -o OUT",
+       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] "
+       "-o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        {{"stub", 0, "STUB", false, "the stub executable"},
         {"key", 0, "KEY", false, "private key (PEM)"},
@@ -427,6 +443,7 @@ const std::vector<CommandSpec>& Commands() {
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
+        {"verbose", 'v', nullptr, false, "say what is done on the way (links followed in --dir)"},
         {"authenticode", 0, "COMMAND", false,
          "code-sign the package: COMMAND signs {in} into {out} (run by the shell), for example "
          "'osslsigncode sign -certs c.crt -key c.key -in {in} -out {out}'"},
@@ -442,8 +459,10 @@ const std::vector<CommandSpec>& Commands() {
       {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},
       {"list", "[--pub PUB] [--json] FILE", "Show a verified package's directory.",
        {kPubOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},
-      {"extract", "[--pub PUB] FILE DIR", "Verify, then extract setup.ovr and every listed file into DIR.",
-       {kPubOption}, 2, RunExtract},
+      {"extract", "[--pub PUB] [--force] FILE DIR",
+       "Verify, then extract setup.ovr and every listed file into DIR.",
+       {kPubOption, {"force", 0, nullptr, false, "remove files already standing at the outputs' names"}}, 2,
+       RunExtract},
   };
   return commands;
 }
