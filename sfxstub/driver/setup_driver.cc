@@ -1,6 +1,5 @@
 #include "sfxstub/driver/setup_driver.h"
 
-#include <cstdio>
 
 #include "sfxstub/driver/command_line.h"
 #include "sfxstub/driver/command_template.h"
@@ -35,11 +34,21 @@ std::string InTempDir(const std::string& directory, const char* name) {
 
 }  // namespace
 
+// The result as "%d" and "%08X" would print it. Formatted here: the C library's formatter, with its
+// floating-point support, would take more room in the stub than the whole driver.
 std::string ErrorBoxText(ResultCode result, RunStage stage) {
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "An error %d (%08X) has occured.\n",
-                static_cast<int>(static_cast<int32_t>(result)), static_cast<unsigned>(result));
-  return std::string(numbers) + "Last performed operation was:\n" + StageWords(stage) + "\n\n";
+  char decimal[11];  // "-2147483648" without its sign
+  char* digits = decimal + sizeof decimal;
+  const bool negative = static_cast<int32_t>(result) < 0;
+  for (uint32_t rest = negative ? 0u - result : result; digits == decimal + sizeof decimal || rest > 0;
+       rest /= 10) {
+    *--digits = static_cast<char>('0' + rest % 10);
+  }
+  char hex[8];
+  for (int i = 0; i < 8; ++i) hex[i] = "0123456789ABCDEF"[(result >> (28 - 4 * i)) & 0xF];
+  return std::string("An error ") + (negative ? "-" : "") +
+         std::string(digits, decimal + sizeof decimal) + " (" + std::string(hex, sizeof hex) +
+         ") has occured.\nLast performed operation was:\n" + StageWords(stage) + "\n\n";
 }
 
 uint32_t MapMsiExitCode(uint32_t result) {

@@ -269,6 +269,9 @@ TEST(ErrorBoxText, SignedDecimalAndEightHexDigits) {
             "An error -1 (FFFFFFFF) has occured");
   EXPECT_EQ(ErrorBoxText(0x2000000B, RunStage::kSpawning),
             "An error 536870923 (2000000B) has occured.\nLast performed operation was:\nspawning\n\n");
+  EXPECT_EQ(ErrorBoxText(0x80000000, RunStage::kOpening).substr(0, 43),
+            "An error -2147483648 (80000000) has occured");
+  EXPECT_EQ(ErrorBoxText(0, RunStage::kOpening).substr(0, 28), "An error 0 (00000000) has oc");
   EXPECT_EQ(ErrorBoxText(206, RunStage::kExtractingFiles),
             "An error 206 (000000CE) has occured.\nLast performed operation was:\nextracting files\n\n");
 }
