@@ -87,6 +87,25 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
   return true;
 }
 
+bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error) {
+  std::error_code code;
+  fs::file_status status = fs::status(path, code);
+  if (code) {
+    *error = path + ": cannot open: " + code.message();
+    return false;
+  }
+  if (!fs::is_regular_file(status)) {
+    *error = path + ": not a regular file";
+    return false;
+  }
+  *size = fs::file_size(path, code);
+  if (code) {
+    *error = path + ": cannot read the size: " + code.message();
+    return false;
+  }
+  return true;
+}
+
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {

@@ -14,6 +14,9 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
 // Writes through a temporary file beside path and renames it over path, so that a failed write
 // never leaves a half-written output under the final name.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+// The size of a regular file, from its metadata: nothing is read. Anything but a regular file is an
+// error.
+bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name; subdirectories are an error.

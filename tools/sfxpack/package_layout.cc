@@ -1,8 +1,8 @@
 #include "tools/sfxpack/package_layout.h"
 
 #include <cstring>
-#include <set>
 
+#include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/package_blob.h"
 #include "sfxstub/archive/sfx_archive.h"
 
@@ -59,18 +59,19 @@ ResultCode PackageLayout::Finish(const ByteVector& directoryChunks) {
 
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error) {
   uint64_t total = spec.stub.size() + spec.mainProgram.size() + 4096;
-  std::set<std::string> names;
+  std::vector<std::string> names;
   for (const auto& file : spec.files) {
-    if (!IsSafeEntryName(file.name)) {
-      *error = "unsafe file name '" + file.name +
-               "' (empty, absolute, with a drive, ':', '.', '..' or a device name)";
+    if (const char* problem = EntryNameProblem(file.name)) {
+      *error = "the name '" + file.name + "' " + problem;
       return kErrorInvalidParameter;
     }
-    if (!names.insert(file.name).second) {
-      *error = "file name '" + file.name + "' given twice";
-      return kErrorInvalidParameter;
-    }
+    names.push_back(file.name);
     total += file.bytes.size() + 64 + file.name.size();
+  }
+  size_t first = 0, second = 0;
+  if (FindNameClash(names, &first, &second)) {
+    *error = "the names '" + names[first] + "' and '" + names[second] + "' are one file on Windows";
+    return kErrorInvalidParameter;
   }
   // Deflate never grows data by more than a few bytes per 16 KiB block; the margin covers it.
   if (total + spec.mainProgram.size() / 1000 > kMaxPackageSize) {

@@ -57,7 +57,7 @@ struct PackageSpec {
 };
 
 // The unsigned package for spec: stub, main program blob, the files raw, the directory ("MODE"
-// "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses unsafe or duplicate names and
+// "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses names the stub would refuse and
 // packages that would not fit in 2 GiB; error then says why.
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error);
 

@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/platform/join_path.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/sfxpack_keys.h"
@@ -101,6 +104,15 @@ std::string OpenFailure(const std::string& file, ResultCode result) {
 int RunKeygen(const ParsedArgs& args) {
   std::string prefix = args.Get("out");
   if (prefix.empty()) return Fail("keygen: --out PREFIX is required");
+  // A key pair replaced by mistake cannot be had back: packages signed with it no longer update.
+  if (!args.Has("force")) {
+    for (const std::string& path : {prefix + ".key", prefix + ".pub"}) {
+      std::error_code code;
+      if (std::filesystem::exists(path, code) || code) {
+        return Fail("keygen: --out " + prefix + ": " + path + " already exists (give --force to replace it)");
+      }
+    }
+  }
   std::string error;
   if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", &error)) return Fail(error);
   std::printf("wrote %s.key (private, PKCS#8 PEM) and %s.pub (public, PEM)\n", prefix.c_str(),
@@ -157,6 +169,25 @@ bool AddFile(const std::string& name, const std::string& path, PackageSpec* spec
   return true;
 }
 
+// The listed files of a build, in the order they are packed: every --file, then the files of --dir.
+bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::string* error) {
+  for (const std::string& item : args.All("file")) {
+    size_t equals = item.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      *error = "build: --file takes NAME=PATH, not '" + item + "'";
+      return false;
+    }
+    listed->push_back({"--file " + item, item.substr(equals + 1), item.substr(0, equals)});
+  }
+  if (args.Has("dir")) {
+    std::string dir = args.Get("dir");
+    std::vector<std::string> names;
+    if (!ListDirectory(dir, &names, error)) return false;
+    for (const auto& name : names) listed->push_back({"--dir " + dir, JoinPath(dir, name.c_str()), name});
+  }
+  return true;
+}
+
 int RunBuild(const ParsedArgs& args) {
   std::string stubPath = args.Get("stub"), keyPath = args.Get("key"), setupPath = args.Get("setup"),
               out = args.Get("out");
@@ -169,32 +200,44 @@ int RunBuild(const ParsedArgs& args) {
   }
   bool verbose = isatty(fileno(stderr)) != 0;
   std::string error;
+  std::vector<BuildInput> listed;
+  if (!ListedInputs(args, &listed, &error) || !CheckListedNames(listed, &error)) return Fail(error);
+  std::vector<BuildInput> inputs = {
+      {"--stub " + stubPath, stubPath, ""}, {"--key " + keyPath, keyPath, ""}, {"--setup " + setupPath, setupPath, ""}};
+  inputs.insert(inputs.end(), listed.begin(), listed.end());
+  if (!CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
+  // Sized before anything is read, so that a package too large is refused at once.
+  uint64_t inputSize = 0;
+  for (const BuildInput& input : inputs) {
+    uint64_t size = 0;
+    if (!RegularFileSize(input.path, &size, &error)) return Fail(error);
+    inputSize += size;
+  }
+  if (inputSize > kMaxPackageSize) {
+    return Fail("build: the inputs add up to " + std::to_string(inputSize) +
+                " bytes, and a package must stay under 2 GiB");
+  }
+
   SigningKey signer;
   PackageSpec spec;
   if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &spec.stub, &error) ||
       !ReadWholeFile(setupPath, &spec.mainProgram, &error)) {
     return Fail(error);
   }
+  if (IsPackage(stubPath, spec.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
+  if (const char* problem = SetupProgramProblem(spec.mainProgram)) {
+    return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
+  }
   if (!PrepareStubKey(&spec.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&spec.stub, kBinarySignature, signer, &error)) return Fail(error);
   spec.commandTemplate = args.Get("command");
-
-  for (const std::string& item : args.All("file")) {
-    size_t equals = item.find('=');
-    if (equals == std::string::npos || equals == 0) return Fail("build: --file takes NAME=PATH, not '" + item + "'");
-    if (!AddFile(item.substr(0, equals), item.substr(equals + 1), &spec, &error)) return Fail(error);
+  for (const std::string& warning : TemplateWarnings(spec.commandTemplate)) {
+    std::fprintf(stderr, "sfxpack: warning: %s\n", warning.c_str());
   }
-  if (args.Has("dir")) {
-    std::string dir = args.Get("dir");
-    std::vector<std::string> names;
-    if (!ListDirectory(dir, &names, &error)) return Fail(error);
-    for (const auto& name : names) {
-      if (!AddFile(name, JoinPath(dir, name.c_str()), &spec, &error)) return Fail(error);
-    }
+  for (const BuildInput& input : listed) {
+    if (!AddFile(input.name, input.path, &spec, &error)) return Fail(error);
   }
-  size_t inputSize = spec.mainProgram.size();
-  for (const auto& file : spec.files) inputSize += file.bytes.size();
   verbose = verbose && inputSize >= kLargeBuild;
 
   if (!IsPackageSignatureKind(kind)) {
@@ -276,7 +319,7 @@ int RunExtract(const ParsedArgs& args) {
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return Fail(OpenFailure(file, result));
   if (!MakeDirectory(dir, &error)) return Fail(error);
-  std::string setup = JoinPath(dir, "setup.ovr");
+  std::string setup = JoinPath(dir, kMainProgramName);
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (error " + std::to_string(result) + ")");
   result = archive.ExtractFiles(dir.c_str());
@@ -291,8 +334,10 @@ const OptionSpec kPubOption = {"pub", 0, "PUB", false, "public key (PEM); defaul
 
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
-      {"keygen", "--out PREFIX", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
-       {{"out", 'o', "PREFIX", false, "where to write the two key files"}}, 0, RunKeygen},
+      {"keygen", "--out PREFIX [--force]", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
+       {{"out", 'o', "PREFIX", false, "where to write the two key files"},
+        {"force", 0, nullptr, false, "replace key files that already exist"}},
+       0, RunKeygen},
       {"stamp-key", "--stub IN --pub PUB -o OUT", "Write a copy of a stub with a public key in its key block.",
        {{"stub", 0, "IN", false, "the stub executable"},
         {"pub", 0, "PUB", false, "public key (PEM)"},
