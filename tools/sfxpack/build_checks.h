@@ -17,6 +17,7 @@ struct BuildInput {
   std::string option;
   std::string path;
   std::string name;  // listed files only: the name it is extracted under
+  uint64_t size = 0;  // once measured
 };
 
 // Every listed name as the stub judges it, and no two that are one file to Windows.

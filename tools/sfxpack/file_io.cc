@@ -61,30 +61,59 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
   return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  std::string temporary = path + ".tmp~";
-  {
-    UniqueFile file(std::fopen(temporary.c_str(), "wb"));
-    if (!file) {
-      *error = Describe(path, "cannot create");
-      return false;
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        std::fflush(file.get()) != 0) {
-      *error = Describe(path, "cannot write");
-      file.reset();
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  std::error_code code;
-  fs::rename(temporary, path, code);
-  if (code) {
-    *error = path + ": cannot replace: " + code.message();
-    std::remove(temporary.c_str());
+ReplacingFile::~ReplacingFile() { Abandon(); }
+
+void ReplacingFile::Abandon() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  file_ = nullptr;
+  std::remove(temporary_.c_str());
+}
+
+bool ReplacingFile::Open(const std::string& path, std::string* error) {
+  Abandon();
+  path_ = path;
+  temporary_ = path + ".tmp~";
+  file_ = std::fopen(temporary_.c_str(), "wb");
+  if (file_ == nullptr) {
+    *error = Describe(path, "cannot create");
     return false;
   }
   return true;
+}
+
+bool ReplacingFile::Write(const uint8_t* bytes, size_t length, std::string* error) {
+  if (file_ != nullptr && std::fwrite(bytes, 1, length, file_) == length) return true;
+  *error = Describe(path_, "cannot write");
+  Abandon();
+  return false;
+}
+
+bool ReplacingFile::Commit(std::string* error) {
+  if (file_ == nullptr) {
+    *error = path_ + ": cannot write";
+    return false;
+  }
+  if (std::fflush(file_) != 0) {
+    *error = Describe(path_, "cannot write");
+    Abandon();
+    return false;
+  }
+  std::fclose(file_);
+  file_ = nullptr;
+  std::error_code code;
+  fs::rename(temporary_, path_, code);
+  if (code) {
+    *error = path_ + ": cannot replace: " + code.message();
+    std::remove(temporary_.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  ReplacingFile file;
+  return file.Open(path, error) && file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
 }
 
 bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error) {

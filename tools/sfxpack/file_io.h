@@ -2,6 +2,7 @@
 #define SFXSTUB_TOOLS_SFXPACK_FILE_IO_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,27 @@ namespace sfx {
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 // At most limit bytes from the start of the file.
 bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>* bytes, std::string* error);
+// A file written through a temporary file beside path and renamed over path by Commit, so that a
+// failed or abandoned write never leaves a half-written output under the final name. The temporary
+// file goes on destruction unless committed.
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  bool Open(const std::string& path, std::string* error);
+  bool Write(const uint8_t* bytes, size_t length, std::string* error);
+  bool Commit(std::string* error);
+
+ private:
+  void Abandon();
+
+  std::string path_, temporary_;
+  std::FILE* file_ = nullptr;
+};
+
 // Writes through a temporary file beside path and renames it over path, so that a failed write
 // never leaves a half-written output under the final name.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);

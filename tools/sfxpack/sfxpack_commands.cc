@@ -13,6 +13,7 @@
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
@@ -161,14 +162,6 @@ bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
   return true;
 }
 
-bool AddFile(const std::string& name, const std::string& path, PackageSpec* spec, std::string* error) {
-  PackageFile file;
-  file.name = name;
-  if (!ReadWholeFile(path, &file.bytes, error) || !PackageTime(path, &file.time, error)) return false;
-  spec->files.push_back(std::move(file));
-  return true;
-}
-
 // The listed files of a build, in the order they are packed: every --file, then the files of --dir.
 bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::string* error) {
   for (const std::string& item : args.All("file")) {
@@ -208,10 +201,9 @@ int RunBuild(const ParsedArgs& args) {
   if (!CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
   // Sized before anything is read, so that a package too large is refused at once.
   uint64_t inputSize = 0;
-  for (const BuildInput& input : inputs) {
-    uint64_t size = 0;
-    if (!RegularFileSize(input.path, &size, &error)) return Fail(error);
-    inputSize += size;
+  for (BuildInput& input : inputs) {
+    if (!RegularFileSize(input.path, &input.size, &error)) return Fail(error);
+    inputSize += input.size;
   }
   if (inputSize > kMaxPackageSize) {
     return Fail("build: the inputs add up to " + std::to_string(inputSize) +
@@ -219,42 +211,40 @@ int RunBuild(const ParsedArgs& args) {
   }
 
   SigningKey signer;
-  PackageSpec spec;
-  if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &spec.stub, &error) ||
-      !ReadWholeFile(setupPath, &spec.mainProgram, &error)) {
+  StreamedPackage package;
+  if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &package.stub, &error) ||
+      !ReadWholeFile(setupPath, &package.mainProgram, &error)) {
     return Fail(error);
   }
-  if (IsPackage(stubPath, spec.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
-  if (const char* problem = SetupProgramProblem(spec.mainProgram)) {
+  if (IsPackage(stubPath, package.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
+  if (const char* problem = SetupProgramProblem(package.mainProgram)) {
     return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
   }
-  if (!PrepareStubKey(&spec.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
+  if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
-  if (!AppendRecord(&spec.stub, kBinarySignature, signer, &error)) return Fail(error);
-  spec.commandTemplate = args.Get("command");
-  for (const std::string& warning : TemplateWarnings(spec.commandTemplate)) {
+  if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
+  package.commandTemplate = args.Get("command");
+  for (const std::string& warning : TemplateWarnings(package.commandTemplate)) {
     std::fprintf(stderr, "sfxpack: warning: %s\n", warning.c_str());
   }
-  for (const BuildInput& input : listed) {
-    if (!AddFile(input.name, input.path, &spec, &error)) return Fail(error);
+  for (size_t i = 3; i < inputs.size(); ++i) {
+    ListedSource source{inputs[i].name, inputs[i].path, inputs[i].size, 0};
+    if (!PackageTime(source.path, &source.time, &error)) return Fail(error);
+    package.files.push_back(std::move(source));
   }
-  verbose = verbose && inputSize >= kLargeBuild;
-
   if (!IsPackageSignatureKind(kind)) {
     std::fprintf(stderr, "warning: the stub refuses packages with a %s record; sign with --record binary "
                          "for a package it runs\n", KindName(kind));
   }
-  Progress(verbose, "compressing");
-  ByteVector package;
-  if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);
-  Progress(verbose, "signing");
-  if (!AppendRecord(&package, kind, signer, &error)) return Fail(error);
-  if (package.size() > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
+  verbose = verbose && inputSize >= kLargeBuild;
   Progress(verbose, "writing");
-  if (!WriteWholeFile(out, package, &error)) return Fail(error);
+  uint64_t size = 0;
+  if (!WritePackageFile(package, signer, static_cast<SignatureKind>(kind), out, &size, &error)) {
+    return Fail("build: " + error);
+  }
   if (verbose) std::fprintf(stderr, "\n");
-  std::printf("wrote %s: %zu bytes, %zu files, %s record\n", out.c_str(), package.size(), spec.files.size(),
-              KindName(kind));
+  std::printf("wrote %s: %llu bytes, %zu files, %s record\n", out.c_str(), static_cast<unsigned long long>(size),
+              package.files.size(), KindName(kind));
   return kExitOk;
 }
 
