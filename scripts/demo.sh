@@ -97,3 +97,28 @@ cp "$work/download/demo-setup.exe" "$work/download/damaged.exe"
 size=$(stat -c %s "$work/download/damaged.exe")
 printf '\x55' | dd of="$work/download/damaged.exe" bs=1 seek=$((size - 100)) conv=notrunc status=none
 /usr/lib/wine/wine64 "$launcher" --args '/silent' "$work/download/damaged.exe" | tr -d '\r'
+
+say "5. The same package, code-signed (Authenticode) by osslsigncode with a throwaway certificate"
+bash "$root/tests/make_code_signing_cert.sh" "$work/certs"
+start=$(now_ms)
+"$sfxpack" build --stub "$stub" --key "$work/demo.key" --setup "$probe" \
+  --command '/install /log="%TMPPATH%\setup.log" %CMDLINE%' \
+  --file readme.txt="$work/payload/readme.txt" --file data.bin="$work/payload/data.bin" \
+  --authenticode "osslsigncode sign -certs '$work/certs/cs.crt' -key '$work/certs/cs.key' -n 'sfxstub demo' -in {in} -out {out} >/dev/null" \
+  -o "$work/download/signed-setup.exe"
+echo "the code-signed build took $(seconds_since "$start")"
+osslsigncode verify -CAfile "$work/certs/ca.crt" -in "$work/download/signed-setup.exe" |
+  grep -E '^(Signature verification|Message digest algorithm  |Current message digest|Calculated message digest)'
+"$sfxpack" verify "$work/download/signed-setup.exe"
+/usr/lib/wine/wine64 reg add "HKCU\\Software\\Wine\\AppDefaults\\signed-setup.exe\\X11 Driver" \
+  /v Managed /d N /f >/dev/null 2>&1 || true
+printf 'exit=0\n' >"$control" && rm -f "$report"
+/usr/lib/wine/wine64 "$launcher" --cd "$work/download" --set "SFX_PROBE_CONTROL=$(winpath "$control")" \
+  --args '/silent' "$work/download/signed-setup.exe" | tr -d '\r'
+if [ -s "$report" ]; then
+  echo "the setup program ran from the code-signed package with: $(sed -n 's/^command_line=//p' "$report" | head -n 1)"
+  echo "  files beside it: $(sed -n 's/^file=\([^\t]*\).*/\1/p' "$report" | paste -sd' ')"
+else
+  echo "demo: the setup program never ran from the code-signed package" >&2
+  exit 1
+fi

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64 libz-mingw-w64-dev
-  wine64 xvfb xauth x11-utils openssl dpkg-dev python3 clang libclang-rt-14-dev
+  wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev
 )
 # Callers may ask for more (./dev bench: the peers it measures against).
 read -r -a extra <<<"${SFX_EXTRA_PACKAGES:-}"

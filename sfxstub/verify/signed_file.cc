@@ -6,6 +6,7 @@
 #include "sfxstub/archive/file_stream.h"
 #include "sfxstub/archive/heap_block.h"
 #include "sfxstub/verify/dsa_signature.h"
+#include "sfxstub/verify/pe_signing_fields.h"
 
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
 #include <cryptopp/md5.h>
@@ -19,14 +20,6 @@ constexpr uint32_t kDigestBufferSize = 64 * 1024;
 // A text record ends no more than this many positions before the end of the file.
 constexpr uint32_t kTextScanPositions = 100;
 
-// The PE/COFF fields read to find the certificate table (offsets from the "PE\0\0" signature, with
-// a 32-bit optional header).
-constexpr uint32_t kPeHeaderPointer = 0x3C;
-constexpr uint32_t kSizeOfOptionalHeader = 20;
-constexpr uint32_t kNumberOfRvaAndSizes = 116;
-constexpr uint32_t kCertificateTableOffset = 152;
-constexpr uint16_t kMinOptionalHeaderSize = 96;
-constexpr uint32_t kMinDataDirectories = 5;
 constexpr uint32_t kMaxCertificatePadding = 7;
 
 struct Record {
@@ -57,42 +50,22 @@ bool MagicAt(FileStream& stream, uint64_t offset, const char* magic) {
          std::memcmp(bytes, magic, kRecordMagicSize) == 0;
 }
 
-// The integer readers do not report short reads, so the bounds are checked first.
-bool U16At(FileStream& stream, uint64_t offset, uint16_t* value) {
-  if (offset + 2 > stream.Length()) return false;
-  if (stream.Seek(static_cast<int32_t>(offset), kSeekSet) != offset) return false;
-  *value = ReadU16(stream);
-  return true;
-}
+class StreamReader final : public ByteReader {
+ public:
+  explicit StreamReader(FileStream& stream) : stream_(stream) {}
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t count) override {
+    return sfx::ReadAt(stream_, offset, buffer, count);
+  }
 
-bool U32At(FileStream& stream, uint64_t offset, uint32_t* value) {
-  if (offset + 4 > stream.Length()) return false;
-  if (stream.Seek(static_cast<int32_t>(offset), kSeekSet) != offset) return false;
-  *value = ReadU32(stream);
-  return true;
-}
+ private:
+  FileStream& stream_;
+};
 
 // The offset of the PE certificate table, or 0 when the file is no PE image or has no such table.
 uint64_t CertificateTableOffset(FileStream& stream) {
-  uint16_t dosMagic = 0;
-  if (!U16At(stream, 0, &dosMagic) || (dosMagic != 0x5A4D && dosMagic != 0x4D5A)) return 0;  // MZ, ZM
-  uint32_t header = 0;
-  if (!U32At(stream, kPeHeaderPointer, &header)) return 0;
-  uint8_t signature[4];
-  if (!ReadAt(stream, header, signature, 4) || std::memcmp(signature, "PE\0\0", 4) != 0) return 0;
-  uint16_t optionalHeaderSize = 0;
-  if (!U16At(stream, uint64_t{header} + kSizeOfOptionalHeader, &optionalHeaderSize) ||
-      optionalHeaderSize < kMinOptionalHeaderSize) {
-    return 0;
-  }
-  uint32_t directories = 0;
-  if (!U32At(stream, uint64_t{header} + kNumberOfRvaAndSizes, &directories) ||
-      directories < kMinDataDirectories) {
-    return 0;
-  }
-  uint32_t table = 0;
-  if (!U32At(stream, uint64_t{header} + kCertificateTableOffset, &table)) return 0;
-  return table;
+  StreamReader reader(stream);
+  PeSigningFields fields;
+  return FindPeSigningFields(reader, &fields) ? fields.tableOffset : 0;
 }
 
 bool FindBinaryRecord(FileStream& stream, Record* record) {

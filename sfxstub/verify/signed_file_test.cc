@@ -38,11 +38,14 @@ Bytes PrintableNoise(size_t size, uint32_t seed) {
   return bytes;
 }
 
-// The fields of a PE32 header that locate the certificate table, over noise of the given size.
+// The fields of a PE header that locate the certificate table, over noise of the given size: a PE32
+// header, or with pe32Plus the same fields at their PE32+ places.
 struct PeFields {
+  bool pe32Plus = false;
+  uint16_t magic = 0;  // 0: the kind's own, 0x10B or 0x20B
   const char* dosMagic = "MZ";
   const char* signature = "PE\0\0";
-  uint16_t optionalHeaderSize = 224;
+  uint16_t optionalHeaderSize = 240;
   uint32_t directories = 16;
   uint32_t certificateTable = 0;
 };
@@ -53,8 +56,9 @@ Bytes PeImage(size_t size, const PeFields& fields) {
   PutU32(&image, 0x3C, kPeHeader);
   std::memcpy(image.data() + kPeHeader, fields.signature, 4);
   PutU16(&image, kPeHeader + 20, fields.optionalHeaderSize);
-  PutU32(&image, kPeHeader + 116, fields.directories);
-  PutU32(&image, kPeHeader + 152, fields.certificateTable);
+  PutU16(&image, kPeHeader + 24, fields.magic ? fields.magic : fields.pe32Plus ? 0x20B : 0x10B);
+  PutU32(&image, kPeHeader + (fields.pe32Plus ? 132 : 116), fields.directories);
+  PutU32(&image, kPeHeader + (fields.pe32Plus ? 168 : 152), fields.certificateTable);
   return image;
 }
 
@@ -140,45 +144,53 @@ TEST_F(SignedFileTest, ABinaryRecordMustEndTheFileOrPrecedeTheCertificateTable) 
 }
 
 TEST_F(SignedFileTest, FindsARecordBeforeTheCertificateTableAfterUpToSevenZeroBytes) {
-  for (uint32_t padding = 0; padding <= 8; ++padding) {
-    Found found = Find(SignedPeWithCertificateTable(padding));
-    if (padding <= 7) {
-      ASSERT_EQ(found.result, kOk) << padding;
-      EXPECT_EQ(found.kind, static_cast<uint32_t>(kBinarySignature));
-      EXPECT_EQ(found.signedLength, 600u) << padding;
-    } else {
-      EXPECT_EQ(found.result, kBadSignature) << padding;
+  for (bool pe32Plus : {false, true}) {
+    PeFields fields;
+    fields.pe32Plus = pe32Plus;
+    for (uint32_t padding = 0; padding <= 8; ++padding) {
+      Found found = Find(SignedPeWithCertificateTable(padding, fields));
+      if (padding <= 7) {
+        ASSERT_EQ(found.result, kOk) << padding << " PE32+ " << pe32Plus;
+        EXPECT_EQ(found.kind, static_cast<uint32_t>(kBinarySignature));
+        EXPECT_EQ(found.signedLength, 600u) << padding;
+      } else {
+        EXPECT_EQ(found.result, kBadSignature) << padding << " PE32+ " << pe32Plus;
+      }
     }
+    Bytes nonzeroPadding = SignedPeWithCertificateTable(3, fields);
+    nonzeroPadding[600 + 48 + 1] = 1;
+    EXPECT_EQ(Find(nonzeroPadding).result, kBadSignature) << "PE32+ " << pe32Plus;
   }
-  Bytes nonzeroPadding = SignedPeWithCertificateTable(3);
-  nonzeroPadding[600 + 48 + 1] = 1;
-  EXPECT_EQ(Find(nonzeroPadding).result, kBadSignature);
 }
 
-TEST_F(SignedFileTest, CertificateTableSearchChecksEachHeaderField) {
+TEST_F(SignedFileTest, CertificateTableSearchChecksEachHeaderFieldOfBothHeaderKinds) {
   struct Case {
     const char* name;
-    PeFields fields;
+    void (*change)(PeFields&);
     bool found;
   };
-  auto with = [](auto change) {
-    PeFields fields;
-    change(fields);
-    return fields;
-  };
+  // The smallest optional header of each kind: 96 bytes for PE32, 112 for PE32+.
   const Case cases[] = {
-      {"plain", PeFields(), true},
-      {"ZM", with([](PeFields& f) { f.dosMagic = "ZM"; }), true},
-      {"MX", with([](PeFields& f) { f.dosMagic = "MX"; }), false},
-      {"PE\\0\\1", with([](PeFields& f) { f.signature = "PE\0\1"; }), false},
-      {"optional header 96", with([](PeFields& f) { f.optionalHeaderSize = 96; }), true},
-      {"optional header 95", with([](PeFields& f) { f.optionalHeaderSize = 95; }), false},
-      {"5 directories", with([](PeFields& f) { f.directories = 5; }), true},
-      {"4 directories", with([](PeFields& f) { f.directories = 4; }), false},
+      {"plain", [](PeFields&) {}, true},
+      {"ZM", [](PeFields& f) { f.dosMagic = "ZM"; }, true},
+      {"MX", [](PeFields& f) { f.dosMagic = "MX"; }, false},
+      {"PE\\0\\1", [](PeFields& f) { f.signature = "PE\0\1"; }, false},
+      {"smallest optional header", [](PeFields& f) { f.optionalHeaderSize = f.pe32Plus ? 112 : 96; }, true},
+      {"optional header one byte short", [](PeFields& f) { f.optionalHeaderSize = f.pe32Plus ? 111 : 95; }, false},
+      {"5 directories", [](PeFields& f) { f.directories = 5; }, true},
+      {"4 directories", [](PeFields& f) { f.directories = 4; }, false},
+      {"the other kind's magic", [](PeFields& f) { f.magic = f.pe32Plus ? 0x10B : 0x20B; }, false},
+      {"a ROM image's magic", [](PeFields& f) { f.magic = 0x107; }, false},
+      {"no magic", [](PeFields& f) { f.magic = 0xFFFF; }, false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Find(SignedPeWithCertificateTable(2, c.fields)).result, c.found ? kOk : kBadSignature)
-        << c.name;
+  for (bool pe32Plus : {false, true}) {
+    for (const Case& c : cases) {
+      PeFields fields;
+      fields.pe32Plus = pe32Plus;
+      c.change(fields);
+      EXPECT_EQ(Find(SignedPeWithCertificateTable(2, fields)).result, c.found ? kOk : kBadSignature)
+          << c.name << (pe32Plus ? " (PE32+)" : " (PE32)");
+    }
   }
 }
 
@@ -376,8 +388,12 @@ TEST_F(SignedFileTest, TextKindsIgnoreBytesOutsideThePrintableRange) {
 }
 
 TEST_F(SignedFileTest, VerifiesARecordBeforeTheCertificateTable) {
-  for (uint32_t padding : {0u, 7u}) {
-    EXPECT_EQ(Verify(SignedPeWithCertificateTable(padding), 2), kOk) << padding;
+  for (bool pe32Plus : {false, true}) {
+    PeFields fields;
+    fields.pe32Plus = pe32Plus;
+    for (uint32_t padding : {0u, 7u}) {
+      EXPECT_EQ(Verify(SignedPeWithCertificateTable(padding, fields), 2), kOk) << padding << " " << pe32Plus;
+    }
   }
 }
 

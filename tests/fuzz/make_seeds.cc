@@ -40,6 +40,33 @@ ByteVector Package(size_t files) {
   return package;
 }
 
+void PutU32(ByteVector* bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A code-signed package in small: a PE32 or PE32+ header whose certificate-table entry points past
+// the record, 3 zero bytes and a table.
+ByteVector CodeSignedPackage(bool pe32Plus) {
+  ByteVector image(0x200, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  PutU32(&image, 0x3C, 0x80);
+  image[0x80] = 'P';
+  image[0x81] = 'E';
+  image[0x80 + 20] = pe32Plus ? 240 : 224;               // SizeOfOptionalHeader
+  image[0x80 + 24] = 0x0B;                                // the optional header's magic
+  image[0x80 + 25] = pe32Plus ? 0x02 : 0x01;
+  PutU32(&image, 0x80 + (pe32Plus ? 132 : 116), 16);      // NumberOfRvaAndSizes
+  const uint32_t table = 0x200 + 48 + 3;
+  PutU32(&image, 0x80 + (pe32Plus ? 168 : 152), table);   // the Certificate Table entry
+  PutU32(&image, 0x80 + (pe32Plus ? 172 : 156), 16);
+  ByteVector file = sfx::test::SignedPackage(image, sfx::kBinarySignature);
+  file.resize(table, 0);
+  ByteVector certificates = sfx::test::NoiseBytes(16, 9);
+  file.insert(file.end(), certificates.begin(), certificates.end());
+  return file;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +100,8 @@ int main(int argc, char** argv) {
   for (sfx::SignatureKind kind : {sfx::kBinarySignature, sfx::kTextSignature, sfx::kTextDigest}) {
     Put(out + "/signed_file", "package-kind" + std::to_string(kind), sfx::test::SignedPackage(Package(1), kind));
   }
+  Put(out + "/signed_file", "code-signed-pe32", CodeSignedPackage(false));
+  Put(out + "/signed_file", "code-signed-pe32plus", CodeSignedPackage(true));
 
   Put(out + "/archive_open", "no-files", Package(0));
   Put(out + "/archive_open", "two-files", Package(2));

@@ -7,6 +7,9 @@
 #   unicode.exe  the probe and files named with accents, CJK and an emoji (UTF-8), from --dir and --file
 #   large.exe    the probe and one 64 MiB file: extraction lasts long enough under Wine (some
 #                hundreds of ms) for a progress window to be seen, or its absence to mean something
+#   codesigned.exe, codesigned-by-hand.exe
+#                good.exe code-signed by osslsigncode with a throwaway certificate: through
+#                build --authenticode, and through build --authenticode-size and finish-signed
 set -euo pipefail
 sfxpack=$1 stub=$2 probe=$3 out=$4
 if [ ! -x "$sfxpack" ]; then
@@ -42,4 +45,21 @@ head -c $((64 * 1024 * 1024)) /dev/zero >"$out/large.bin"
   --file large.bin="$out/large.bin" -o "$out/large.exe" >/dev/null
 rm -f "$out/large.bin"
 "$sfxpack" verify "$out/good.exe" >/dev/null
+
+certs=$out/certs
+bash "$(dirname "$0")/../make_code_signing_cert.sh" "$certs"
+signer=(osslsigncode sign -certs "$certs/cs.crt" -key "$certs/cs.key")
+good=(--command '/a "%SRCPATH%" /t "%TMPPATH%" /c [%CMDLINE%] /l %srcpath%' "${files[@]}")
+built=$("$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" "${good[@]}" \
+  --authenticode "${signer[*]} -in {in} -out {out} >/dev/null" -o "$out/codesigned.exe")
+size=$(sed -n 's/.*certificate table \([0-9]*\) bytes.*/\1/p' <<<"$built")
+"$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" "${good[@]}" \
+  --authenticode-size "$size" -o "$out/unsigned.exe" >/dev/null
+"${signer[@]}" -in "$out/unsigned.exe" -out "$out/by-hand.exe" >/dev/null
+"$sfxpack" finish-signed "$out/by-hand.exe" -o "$out/codesigned-by-hand.exe" >/dev/null
+rm -f "$out/unsigned.exe" "$out/by-hand.exe"
+for package in codesigned.exe codesigned-by-hand.exe; do
+  osslsigncode verify -CAfile "$certs/ca.crt" -in "$out/$package" >/dev/null
+  "$sfxpack" verify "$out/$package" >/dev/null
+done
 echo "packages in $out"

@@ -93,6 +93,25 @@ TEST_F(StubTest, GoodPackageExtractsRunsTheSetupProgramAndCleansUp) {
   EXPECT_EQ(Entries(folder).size(), 6u);  // setup.exe, probe.ctl(.count, .report), temp, work
 }
 
+TEST_F(StubTest, CodeSignedPackagesRunAsTheyWereBuilt) {
+  // good.exe code-signed, each way; osslsigncode and sfxpack verified both when they were made.
+  for (const char* name : {"codesigned.exe", "codesigned-by-hand.exe"}) {
+    ASSERT_TRUE(CopyFileA((packages + "\\" + name).c_str(), package.c_str(), FALSE)) << name;
+    SetControl("");
+    LaunchOutcome outcome = Run("/silent /x");
+    ASSERT_FALSE(outcome.timedOut) << name;
+    EXPECT_EQ(outcome.exitCode, 0u) << name;
+    EXPECT_TRUE(outcome.boxTexts.empty()) << name;
+    std::vector<ProbeRun> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u) << name;
+    EXPECT_EQ(runs[0].commandLine, ExpectedCommandLine(runs[0], "/silent /x")) << name;
+    EXPECT_EQ(runs[0].files["data.bin"].size, "70000") << name;
+    EXPECT_EQ(runs[0].files["readme.txt"].time, 1500000000) << name;
+    EXPECT_EQ(runs[0].files["setup.ovr"].size, std::to_string(ReadFileBytes(probe).size())) << name;
+    EXPECT_TRUE(Entries(temp).empty()) << name;
+  }
+}
+
 TEST_F(StubTest, ProgressWindowShowsOnlyWithoutASilentSwitch) {
   // A package whose extraction lasts long enough for the polls to find a window that is up.
   ASSERT_TRUE(CopyFileA((packages + "\\large.exe").c_str(), package.c_str(), FALSE));

@@ -101,10 +101,7 @@ bool ReplacingFile::Commit(std::string* error) {
   }
   std::fclose(file_);
   file_ = nullptr;
-  std::error_code code;
-  fs::rename(temporary_, path_, code);
-  if (code) {
-    *error = path_ + ": cannot replace: " + code.message();
+  if (!RenameFile(temporary_, path_, error)) {
     std::remove(temporary_.c_str());
     return false;
   }
@@ -133,6 +130,21 @@ bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error
     return false;
   }
   return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
+  std::error_code code;
+  fs::rename(from, to, code);
+  if (code) {
+    *error = to + ": cannot replace: " + code.message();
+    return false;
+  }
+  return true;
+}
+
+void RemoveFileIfPresent(const std::string& path) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
 }
 
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {

@@ -39,6 +39,10 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
 // The size of a regular file, from its metadata: nothing is read. Anything but a regular file is an
 // error.
 bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error);
+// Renames from onto to, replacing it.
+bool RenameFile(const std::string& from, const std::string& to, std::string* error);
+// Removes a file when it is there; what cannot be removed is left.
+void RemoveFileIfPresent(const std::string& path);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
 // Regular files directly inside dir, sorted by name; subdirectories are an error.

@@ -11,6 +11,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/platform/join_path.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/package_file_writer.h"
@@ -31,6 +32,10 @@ namespace {
 // The key block sits in the stub, at the start of a package file; no stub comes near this size.
 constexpr size_t kStubSearchLimit = 4u << 20;
 constexpr size_t kLargeBuild = 16u << 20;
+// The PE headers lie in the first bytes of a file; no stub comes near this size.
+constexpr size_t kHeaderReadLimit = 64u << 10;
+// Certificate tables hold a few certificates and a signature; anything near this size is a mistake.
+constexpr uint32_t kMaxCertificateTableSize = 16u << 20;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "sfxpack: %s\n", message.c_str());
@@ -102,6 +107,30 @@ std::string OpenFailure(const std::string& file, ResultCode result) {
   }
 }
 
+// A stub that is itself code-signed: its table is removed, for no signer handles a table that other
+// data follows.
+bool RemoveStubCertificateTable(const std::string& path, ByteVector* stub, std::string* error) {
+  uint32_t removed = 0;
+  if (!RemoveCertificateTable(stub, &removed, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  if (removed != 0) {
+    std::fprintf(stderr, "warning: %s is code-signed; its certificate table (%u bytes) is removed: code-sign "
+                         "the package instead (build --authenticode)\n", path.c_str(), removed);
+  }
+  return true;
+}
+
+// The certificate table that follows the record of a package with the given signed length; false
+// when there is none.
+bool CertificateTableAfterRecord(const std::string& file, uint32_t signedLength, PeSigningFields* fields) {
+  ByteVector head;
+  std::string ignored;
+  return ReadFilePrefix(file, kHeaderReadLimit, &head, &ignored) && ReadPeSigningFields(head, fields) &&
+         fields->tableOffset != 0 && uint64_t{fields->tableOffset} >= uint64_t{signedLength} + kBinarySignatureRecordSize;
+}
+
 int RunKeygen(const ParsedArgs& args) {
   std::string prefix = args.Get("out");
   if (prefix.empty()) return Fail("keygen: --out PREFIX is required");
@@ -127,7 +156,10 @@ int RunStampKey(const ParsedArgs& args) {
   std::string error;
   ByteVector stub;
   DsaPublicKey key;
-  if (!ReadWholeFile(in, &stub, &error) || !LoadPublicKeyFile(pub, &key, &error)) return Fail(error);
+  if (!ReadWholeFile(in, &stub, &error) || !LoadPublicKeyFile(pub, &key, &error) ||
+      !RemoveStubCertificateTable(in, &stub, &error)) {
+    return Fail(error);
+  }
   if (!StampStubKey(&stub, key, &error)) return Fail(in + ": " + error);
   if (!WriteWholeFile(out, stub, &error)) return Fail(error);
   std::printf("stamped %s into %s\n", pub.c_str(), out.c_str());
@@ -139,6 +171,15 @@ bool ParseRecordKind(const std::string& text, uint32_t* kind) {
   else if (text == "text") *kind = kTextSignature;
   else if (text == "digest") *kind = kTextDigest;
   else return false;
+  return true;
+}
+
+bool ParseTableSize(const std::string& text, uint32_t* size) {
+  char* end = nullptr;
+  unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0') return false;
+  if (value == 0 || value > kMaxCertificateTableSize) return false;
+  *size = static_cast<uint32_t>(value);
   return true;
 }
 
@@ -160,6 +201,17 @@ bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
   if (seconds > INT32_MAX) seconds = INT32_MAX;
   *time = static_cast<uint32_t>(static_cast<int32_t>(seconds));
   return true;
+}
+
+// The unsigned package in memory, for the code-signing flows, which hand the whole file to a signer.
+bool LayOutInMemory(const StreamedPackage& package, ByteVector* out, std::string* error) {
+  PackageSpec spec{package.stub, package.mainProgram, package.commandTemplate, {}};
+  for (const ListedSource& source : package.files) {
+    PackageFile file{source.name, {}, source.time};
+    if (!ReadWholeFile(source.path, &file.bytes, error)) return false;
+    spec.files.push_back(std::move(file));
+  }
+  return LayOutPackage(spec, out, error) == kOk;
 }
 
 // The listed files of a build, in the order they are packed: every --file, then the files of --dir.
@@ -220,6 +272,20 @@ int RunBuild(const ParsedArgs& args) {
   if (const char* problem = SetupProgramProblem(package.mainProgram)) {
     return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
   }
+  uint32_t tableSize = 0;
+  if (args.Has("authenticode-size") && !ParseTableSize(args.Get("authenticode-size"), &tableSize)) {
+    return Fail("build: --authenticode-size takes the certificate table's length in bytes, from 1 to " +
+                std::to_string(kMaxCertificateTableSize));
+  }
+  const bool codeSign = args.Has("authenticode");
+  if ((codeSign || tableSize != 0) && kind != kBinarySignature) {
+    return Fail("build: a code-signed package needs --record binary");
+  }
+  const std::string signCommand = args.Get("authenticode");
+  if (codeSign && (signCommand.find("{in}") == std::string::npos || signCommand.find("{out}") == std::string::npos)) {
+    return Fail("build: --authenticode COMMAND must hold {in} and {out}, the file to sign and the file to write");
+  }
+  if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
   if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
@@ -237,6 +303,40 @@ int RunBuild(const ParsedArgs& args) {
                          "for a package it runs\n", KindName(kind));
   }
   verbose = verbose && inputSize >= kLargeBuild;
+  if (codeSign || tableSize != 0) {
+    // The code signer works on the whole file: the package is laid out in memory.
+    Progress(verbose, "compressing");
+    ByteVector bytes;
+    if (!LayOutInMemory(package, &bytes, &error)) return Fail("build: " + error);
+    Progress(verbose, "signing");
+    if (verbose) std::fprintf(stderr, "\n");  // the signing command writes its own lines
+    const RecordSigner sign = [&](ByteVector* toSign, std::string* signError) {
+      return AppendRecord(toSign, kind, signer, signError);
+    };
+    if (codeSign) {
+      CodeSigningRun run;
+      run.command = signCommand;
+      run.out = out;
+      run.firstGuess = tableSize;
+      if (!CodeSignPackage(bytes, sign, signer.PublicKey(), &run, &error)) return Fail(out + ": " + error);
+      std::printf("wrote %s: %llu bytes, %zu files, %s record, code-signed in %zu round(s), certificate table "
+                  "%u bytes\n", out.c_str(), static_cast<unsigned long long>(run.size), package.files.size(),
+                  KindName(kind), run.tableSizes.size(), run.tableSizes.back());
+      return kExitOk;
+    }
+    ByteVector signedPackage, handed;
+    uint64_t tableOffset = CertificateTableOffsetAfter(bytes.size() + kBinarySignatureRecordSize);
+    if (tableOffset > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
+    if (!SignOverCertificateEntry(bytes, static_cast<uint32_t>(tableOffset), tableSize, sign, &signedPackage,
+                                  &handed, &error) ||
+        !WriteWholeFile(out, handed, &error)) {
+      return Fail(out + ": " + error);
+    }
+    std::printf("wrote %s: %zu bytes, %zu files, %s record, awaiting a code signature whose certificate table is "
+                "%u bytes: code-sign it, then run 'sfxpack finish-signed SIGNED -o OUT'\n",
+                out.c_str(), handed.size(), package.files.size(), KindName(kind), tableSize);
+    return kExitOk;
+  }
   Progress(verbose, "writing");
   uint64_t size = 0;
   if (!WritePackageFile(package, signer, static_cast<SignatureKind>(kind), out, &size, &error)) {
@@ -245,6 +345,18 @@ int RunBuild(const ParsedArgs& args) {
   if (verbose) std::fprintf(stderr, "\n");
   std::printf("wrote %s: %llu bytes, %zu files, %s record\n", out.c_str(), static_cast<unsigned long long>(size),
               package.files.size(), KindName(kind));
+  return kExitOk;
+}
+
+int RunFinishSigned(const ParsedArgs& args) {
+  const std::string& file = args.positionals()[0];
+  const std::string out = args.Get("out");
+  if (out.empty()) return Fail("finish-signed: -o OUT is required");
+  std::string error;
+  DsaPublicKey key;
+  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
+  if (!FinishCodeSigned(file, key, out, &error)) return Fail(error);
+  std::printf("wrote %s: the package's own signature and the certificate table agree\n", out.c_str());
   return kExitOk;
 }
 
@@ -267,6 +379,12 @@ int RunVerify(const ParsedArgs& args) {
                 "0x20..0x7F, so it does not protect a package");
   }
   std::printf("%s: valid %s record, signed length %u bytes\n", file.c_str(), KindName(kind), signedLength);
+  PeSigningFields fields;
+  if (CertificateTableAfterRecord(file, signedLength, &fields)) {
+    std::printf("%s: a certificate table follows the record (offset %u, %u bytes); the package's signature "
+                "does not cover it: check the code signature with osslsigncode verify or signtool verify\n",
+                file.c_str(), fields.tableOffset, fields.tableSize);
+  }
   return kExitOk;
 }
 
@@ -278,10 +396,20 @@ int RunList(const ParsedArgs& args) {
   SfxArchive archive(key);
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return Fail(OpenFailure(file, result));
+  uint32_t signedLength = 0;
+  PeSigningFields fields;
+  const bool table = FindSignatureRecord(file.c_str(), nullptr, nullptr, &signedLength) == kOk &&
+                     CertificateTableAfterRecord(file, signedLength, &fields);
   if (args.Has("json")) {
-    std::printf("{\"mode\": %s, \"command\": %s, \"mainProgram\": {\"offset\": %u, \"size\": %u}, \"entries\": [",
+    std::string tableJson = "null";
+    if (table) {
+      tableJson = "{\"offset\": " + std::to_string(fields.tableOffset) + ", \"size\": " +
+                  std::to_string(fields.tableSize) + ", \"coveredBySignature\": false}";
+    }
+    std::printf("{\"mode\": %s, \"command\": %s, \"mainProgram\": {\"offset\": %u, \"size\": %u}, "
+                "\"certificateTable\": %s, \"entries\": [",
                 JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
-                archive.mainProgramOffset, archive.mainProgramSize);
+                archive.mainProgramOffset, archive.mainProgramSize, tableJson.c_str());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
       std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
@@ -293,6 +421,10 @@ int RunList(const ParsedArgs& args) {
   std::printf("mode:         %s\ncommand:      %s\nmain program: offset %u, size %u\nentries:      %zu\n",
               archive.Mode().c_str(), archive.commandTemplate.c_str(), archive.mainProgramOffset,
               archive.mainProgramSize, archive.entries.size());
+  if (table) {
+    std::printf("code signing: a certificate table follows the record (offset %u, %u bytes), outside the "
+                "package's signature\n", fields.tableOffset, fields.tableSize);
+  }
   for (const ArchiveEntry& e : archive.entries) {
     std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.name.c_str());
   }
@@ -335,7 +467,7 @@ const std::vector<CommandSpec>& Commands() {
        0, RunStampKey},
       {"build",
        "--stub STUB --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] -o OUT",
+       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        {{"stub", 0, "STUB", false, "the stub executable"},
         {"key", 0, "KEY", false, "private key (PEM)"},
@@ -345,8 +477,18 @@ const std::vector<CommandSpec>& Commands() {
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
+        {"authenticode", 0, "COMMAND", false,
+         "code-sign the package: COMMAND signs {in} into {out} (run by the shell), for example "
+         "'osslsigncode sign -certs c.crt -key c.key -in {in} -out {out}'"},
+        {"authenticode-size", 0, "BYTES", false,
+         "the certificate table's length in bytes: alone, write a package to code-sign by hand and "
+         "finish with finish-signed; with --authenticode, the length tried first"},
         {"out", 'o', "OUT", false, "the package to write"}},
        0, RunBuild},
+      {"finish-signed", "[--pub PUB] SIGNED -o OUT",
+       "Finish a package built with --authenticode-size and code-signed since: checksum back to 0, "
+       "checked and verified.",
+       {kPubOption, {"out", 'o', "OUT", false, "the finished package"}}, 1, RunFinishSigned},
       {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},
       {"list", "[--pub PUB] [--json] FILE", "Show a verified package's directory.",
        {kPubOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},

@@ -15,7 +15,7 @@ using sfx::CommandSpec;
 void PrintUsage(std::FILE* out) {
   std::fprintf(out, "usage: sfxpack COMMAND [OPTIONS]\n\ncommands:\n");
   for (const CommandSpec& command : sfx::Commands()) {
-    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    std::fprintf(out, "  %-14s %s\n", command.name, command.summary);
   }
   std::fprintf(out, "\n'sfxpack COMMAND --help' describes one command.\n");
 }
