@@ -3,8 +3,10 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libgtest-dev googletest libbenchmark-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64 libz-mingw-w64-dev
+  cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev googletest libbenchmark-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32 gcc-mingw-w64-x86-64-win32
+  binutils-mingw-w64 libz-mingw-w64-dev
   wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev
 )
 # Callers may ask for more (./dev bench: the peers it measures against).
@@ -30,7 +32,8 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 if [ $need_src -eq 1 ]; then
-  # Debian's source package of Crypto++ is built for mingw; apt-get source needs a deb-src entry.
+  # Debian's source packages of Crypto++, libtommath and libtomcrypt are built for mingw; apt-get
+  # source needs a deb-src entry.
   $SUDO tee "$src_list" >/dev/null <<'SRC'
 Types: deb-src
 URIs: http://deb.debian.org/debian

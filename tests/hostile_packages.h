@@ -35,7 +35,8 @@ struct HostileRow {
   HostileStage stage = HostileStage::kOpening;
   ResultCode code = 0;  // the failure; unused for kRuns
   HostileWhere where = HostileWhere::kEverywhere;
-  // kRuns: the listed files as they must be after extraction (the later of two equal names wins).
+  // kRuns: the listed files as they must be after extraction; kExtractingFiles: those written before
+  // the failing one.
   std::vector<ListedFile> files;
 };
 

@@ -77,6 +77,11 @@ TEST_F(HostileTable, EveryRowStopsWhereItShouldAndWritesOnlyInsideItsDirectory) 
       // Nothing of a refused package stays but what was written before the failing step.
       std::vector<std::string> expected;
       if (row.stage == HostileStage::kExtractingFiles) expected.push_back("setup.ovr");
+      for (const ListedFile& file : row.files) {
+        expected.push_back(file.name);
+        EXPECT_EQ(ReadFileBytes(JoinPath(out, file.name.c_str())), file.bytes) << file.name;
+      }
+      std::sort(expected.begin(), expected.end());
       EXPECT_EQ(Names(out), expected);
     } else {
       std::map<std::string, const ListedFile*> files;

@@ -34,6 +34,8 @@ int SysOpen(const char* path, int flags, int share, int mode) {
 }
 int OpenReadFlags() { return _O_RDONLY; }
 int OpenWriteFlags() { return _O_RDWR | _O_CREAT | _O_TRUNC; }
+// CREATE_NEW underneath: an existing name, a reparse point included, is an error.
+int OpenNewFlags() { return _O_RDWR | _O_CREAT | _O_EXCL; }
 int ShareFlags(FileShare share) { return share == FileShare::kReadOnly ? _SH_DENYWR : _SH_DENYNO; }
 constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
 #else
@@ -46,11 +48,21 @@ int SysClose(int fd) { return close(fd); }
 int SysOpen(const char* path, int flags, int, int mode) { return open(path, flags | O_CLOEXEC, mode); }
 int OpenReadFlags() { return O_RDONLY; }
 int OpenWriteFlags() { return O_RDWR | O_CREAT | O_TRUNC; }
+// With O_EXCL a symbolic link at the name is an existing name; O_NOFOLLOW says so twice.
+int OpenNewFlags() { return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; }
 int ShareFlags(FileShare) { return 0; }
 constexpr int kCreateMode = 0666;
 #endif
 
+SystemReadFn systemRead = SysRead;
+
 }  // namespace
+
+SystemReadFn SetSystemReadForTesting(SystemReadFn read) {
+  SystemReadFn previous = systemRead;
+  systemRead = read != nullptr ? read : SysRead;
+  return previous;
+}
 
 uint32_t ErrnoToSystemError(int error) {
   switch (error) {
@@ -71,11 +83,24 @@ uint32_t ErrnoToSystemError(int error) {
     case ENOSPC: return 112;
     case EPIPE: return 109;
     case ENOTEMPTY: return 145;
+    case EIO: return 1117;  // ERROR_IO_DEVICE
     default: return 120;
   }
 }
 
 void FileStream::RecordErrno(int error) { lastError = ErrnoToSystemError(error); }
+
+// The runtime keeps the system's own code of a failed read (a CRC error, a lost network share) in
+// _doserrno; errno alone would fold most of them into one.
+void FileStream::RecordReadError() {
+#if defined(_WIN32)
+  if (_doserrno != 0) {
+    lastError = static_cast<uint32_t>(_doserrno);
+    return;
+  }
+#endif
+  RecordErrno(errno);
+}
 
 // position mirrors the descriptor's offset, so a transfer moves it by its size without asking the
 // system; only after a failed Seek (position -1) is the offset read back.
@@ -97,13 +122,17 @@ bool FileStream::OpenRead(const char* path, FileShare share) {
   return FinishOpen();
 }
 
-bool FileStream::OpenWrite(const char* path) {
+bool FileStream::OpenWrite(const char* path) { return OpenForWriting(path, OpenWriteFlags()); }
+
+bool FileStream::OpenNew(const char* path) { return OpenForWriting(path, OpenNewFlags()); }
+
+bool FileStream::OpenForWriting(const char* path, int flags) {
   if (open) {
     lastError = kErrorInvalidHandle;
     return false;
   }
   written = false;
-  descriptor = SysOpen(path, OpenWriteFlags(), ShareFlags(FileShare::kReadWrite), kCreateMode);
+  descriptor = SysOpen(path, flags, ShareFlags(FileShare::kReadWrite), kCreateMode);
   if (descriptor < 0) {
     RecordErrno(errno);
     return false;
@@ -135,9 +164,14 @@ bool FileStream::Read(void* buffer, uint32_t count, uint32_t* transferred) {
   uint32_t total = 0;
   while (total < count) {
     uint32_t want = count - total < kMaxSystemRead ? count - total : kMaxSystemRead;
-    int got = SysRead(descriptor, out + total, want);
-    if (got < 0) RecordErrno(errno);
-    if (got <= 0) break;
+    int got = systemRead(descriptor, out + total, want);
+    if (got < 0) {
+      RecordReadError();
+      if (transferred) *transferred = total;
+      position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
+      return false;
+    }
+    if (got == 0) break;
     total += static_cast<uint32_t>(got);
   }
   if (transferred) *transferred = total;
@@ -164,8 +198,15 @@ bool FileStream::Write(const void* buffer, uint32_t count, uint32_t* transferred
 uint8_t* FileStream::Acquire(uint32_t count) {
   // One byte at least, so that an empty block is still a block.
   uint8_t* block = static_cast<uint8_t*>(std::calloc(count ? count : 1, 1));
-  if (block == nullptr) return nullptr;
-  Read(block, count, nullptr);
+  if (block == nullptr) {
+    lastError = kErrorNotEnoughMemory;
+    return nullptr;
+  }
+  // Only the range past the end of the file may come out as zeros, never one that failed to read.
+  if (!Read(block, count, nullptr)) {
+    std::free(block);
+    return nullptr;
+  }
   return block;
 }
 

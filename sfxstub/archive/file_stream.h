@@ -21,10 +21,16 @@ class FileStream : public ByteStream {
   bool OpenRead(const char* path, FileShare share = FileShare::kReadWrite);
   // Creates or truncates a file for reading and writing.
   bool OpenWrite(const char* path);
+  // Creates a new file for reading and writing: a name that exists already (a file, a directory, a
+  // link, dangling or not) is refused with 183 and left as it is, and no link is ever followed.
+  bool OpenNew(const char* path);
 
+  // Stops early only at the end of the file. A failed system read fails the whole Read: false, with
+  // LastError the system's error and transferred the bytes that arrived before it.
   bool Read(void* buffer, uint32_t count, uint32_t* transferred) override;
   bool Write(const void* buffer, uint32_t count, uint32_t* transferred) override;
   // A zero-filled heap block of count bytes, then read from position: bytes past the end stay zero.
+  // Null when the block cannot be had (LastError 8) or the read fails (LastError the read's error).
   uint8_t* Acquire(uint32_t count) override;
   void Release(uint8_t* block) override;
   // With origin kSeekSet the offset is taken as an unsigned 32-bit position.
@@ -37,8 +43,10 @@ class FileStream : public ByteStream {
   uint32_t LastError() const { return lastError; }
 
  private:
+  bool OpenForWriting(const char* path, int flags);
   bool FinishOpen();
   void RecordErrno(int error);
+  void RecordReadError();
   uint32_t DescriptorOffsetAfter(uint32_t moved);
 
   bool open = false;
@@ -49,6 +57,11 @@ class FileStream : public ByteStream {
 
 // Maps a C runtime errno value to the Windows system error code that means the same.
 uint32_t ErrnoToSystemError(int error);
+
+// The system read every FileStream makes: bytes read, 0 at the end of the file, or -1 with errno set.
+// Tests put one in that fails; null puts the system's back. Returns the one it replaces.
+using SystemReadFn = int (*)(int descriptor, void* buffer, uint32_t count);
+SystemReadFn SetSystemReadForTesting(SystemReadFn read);
 
 }  // namespace sfx
 

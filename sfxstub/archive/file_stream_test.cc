@@ -6,7 +6,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "sfxstub/result_code.h"
+#include "tests/failing_read.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -128,6 +132,28 @@ TEST_F(FileStreamTest, OpenWriteTruncatesAnExistingFile) {
   EXPECT_TRUE(test::ReadFileBytes(path).empty());
 }
 
+TEST_F(FileStreamTest, OpenNewCreatesButNeverOpensWhatExists) {
+  FileStream fresh;
+  ASSERT_TRUE(fresh.OpenNew(dir.File("new").c_str()));
+  EXPECT_EQ(fresh.Length(), 0u);
+  const Bytes kept = test::NoiseBytes(50, 1);
+  test::WriteFileBytes(dir.File("file"), kept);
+  std::vector<std::string> taken = {dir.File("file"), dir.path()};
+#if !defined(_WIN32)
+  std::filesystem::create_symlink(dir.File("file"), dir.File("link"));
+  std::filesystem::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+  taken.push_back(dir.File("link"));
+  taken.push_back(dir.File("dangling"));
+#endif
+  for (const std::string& path : taken) {
+    FileStream stream;
+    EXPECT_FALSE(stream.OpenNew(path.c_str())) << path;
+    EXPECT_EQ(stream.LastError(), kErrorAlreadyExists) << path;
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("file")), kept);
+  EXPECT_FALSE(test::FileExists(dir.File("nowhere"))) << "a dangling link is not followed to create";
+}
+
 TEST_F(FileStreamTest, LargeReadCrossesTheSystemReadSize) {
   std::string path = dir.File("big");
   Bytes content = test::NoiseBytes(0x800000 + 12345, 11);
@@ -138,6 +164,36 @@ TEST_F(FileStreamTest, LargeReadCrossesTheSystemReadSize) {
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(0, std::memcmp(block, content.data(), content.size()));
   EXPECT_EQ(stream.position, content.size());
+  stream.Release(block);
+}
+
+// A system read that fails inside the file is an error of the whole Read and of Acquire, never a
+// short read that Acquire would pad with zeros; the end of the file is not an error.
+TEST_F(FileStreamTest, FailedSystemReadFailsTheReadAndTheBlock) {
+  std::string path = dir.File("big");
+  Bytes content = test::NoiseBytes(0x800000 + 4096, 13);
+  test::WriteFileBytes(path, content);
+  FileStream stream;
+  ASSERT_TRUE(stream.OpenRead(path.c_str()));
+  {
+    test::FailingRead failing(2);  // the second 8 MiB
+    std::vector<uint8_t> buffer(content.size());
+    uint32_t got = 0;
+    EXPECT_FALSE(stream.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), &got));
+    EXPECT_EQ(stream.LastError(), test::kFailedReadError);
+    EXPECT_EQ(got, 0x800000u) << "what arrived before the failure";
+    EXPECT_EQ(stream.position, 0x800000u);
+  }
+  {
+    test::FailingRead failing(2);
+    stream.Seek(0, kSeekSet);
+    EXPECT_EQ(stream.Acquire(static_cast<uint32_t>(content.size())), nullptr);
+    EXPECT_EQ(stream.LastError(), test::kFailedReadError);
+  }
+  stream.Seek(0, kSeekSet);
+  uint8_t* block = stream.Acquire(static_cast<uint32_t>(content.size()) + 10);
+  ASSERT_NE(block, nullptr) << "running into the end of the file is no failure";
+  EXPECT_EQ(0, std::memcmp(block, content.data(), content.size()));
   stream.Release(block);
 }
 
@@ -192,7 +248,7 @@ TEST(ErrnoToSystemError, MapsEveryListedCondition) {
   const ErrnoCase cases[] = {
       {ENOENT, 2},  {E2BIG, 10},   {ENOEXEC, 11}, {EBADF, 6},    {ECHILD, 128},    {EAGAIN, 89},
       {ENOMEM, 8},  {EACCES, 5},   {EEXIST, 183}, {EXDEV, 17},   {ENODEV, 15},     {ENOTDIR, 3},
-      {EINVAL, 87}, {EMFILE, 4},   {ENOSPC, 112}, {EPIPE, 109},  {ENOTEMPTY, 145}, {EDOM, 120},
+      {EINVAL, 87}, {EMFILE, 4},   {ENOSPC, 112}, {EPIPE, 109},  {ENOTEMPTY, 145}, {EIO, 1117}, {EDOM, 120},
       {0, 120},     {99999, 120},
   };
   for (const auto& c : cases) EXPECT_EQ(ErrnoToSystemError(c.error), c.code) << "errno " << c.error;

@@ -132,7 +132,8 @@ ResultCode SfxArchive::OpenPackage(const char* path) {
   HeapBlock directory;
   uint32_t directoryLength = 0;
   {
-    AcquiredBlock<ByteStream> packed(stream, trailerPosition - directoryOffset);
+    AcquiredBlock<FileStream> packed(stream, trailerPosition - directoryOffset);
+    if (!packed) return stream.LastError();
     MemoryStream blob;
     if (!blob.Attach(packed.get(), trailerPosition - directoryOffset)) return kErrorFileInvalid;
     if (ReadPackageBlob(blob, &directory, &directoryLength) != kOk) return kErrorFileInvalid;
@@ -218,13 +219,14 @@ ResultCode SfxArchive::ExtractMainProgram(const char* destination) {
   HeapBlock program;
   uint32_t programLength = 0;
   {
-    AcquiredBlock<ByteStream> packed(stream, mainProgramSize);
+    AcquiredBlock<FileStream> packed(stream, mainProgramSize);
+    if (!packed) return stream.LastError();
     MemoryStream blob;
     if (!blob.Attach(packed.get(), mainProgramSize)) return kErrorFileInvalid;
     if (ReadPackageBlob(blob, &program, &programLength) != kOk) return kErrorFileInvalid;
   }
   FileStream output;
-  if (!output.OpenWrite(destination)) return kErrorCannotMake;
+  if (!output.OpenNew(destination)) return kErrorCannotMake;
   uint32_t written = 0;
   bool ok = output.Write(program.get(), programLength, &written) && written == programLength;
   output.Close();
@@ -247,11 +249,12 @@ ResultCode SfxArchive::ExtractFiles(const char* directory) {
 ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& entry) {
   if (entry.size > kMaxBlock) return kErrorNotEnoughMemory;
   stream.Seek(static_cast<int32_t>(entry.offset), kSeekSet);
-  AcquiredBlock<ByteStream> block(stream, entry.size);
-  if (!block) return kErrorNotEnoughMemory;
+  AcquiredBlock<FileStream> block(stream, entry.size);
+  if (!block) return stream.LastError();  // 8, or the error of a read that failed
   std::string path = JoinPath(directory, entry.name.c_str());
   FileStream output;
-  if (!output.OpenWrite(path.c_str())) return output.LastError();
+  // Never into a name that exists: what stands there is not this run's.
+  if (!output.OpenNew(path.c_str())) return output.LastError();
   uint32_t written = 0;
   bool ok = output.Write(block.get(), entry.size, &written) && written == entry.size;
   output.Close();

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/progress/progress.h"
+#include "tests/failing_read.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/package_layout.h"
 
@@ -232,11 +234,34 @@ TEST_F(ExtractTest, EmptyListStillSetsTheTotal) {
   EXPECT_EQ(listener.calls, (std::vector<std::string>{"total 0"}));
 }
 
-TEST_F(ExtractTest, ExistingFileIsTruncatedAndOverwritten) {
-  test::WriteFileBytes(target.File("f"), test::NoiseBytes(500, 1));
-  AddEntry("f", 0, 7, 0);
-  ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk);
-  EXPECT_EQ(test::ReadFileBytes(target.File("f")), Bytes(content.begin(), content.begin() + 7));
+// What stands at a name before the extraction reaches it (planted by someone who can write into the
+// folder) is never written through or replaced: the entry fails with 183 and the thing stays as it
+// was.
+TEST_F(ExtractTest, ExistingNameIsRefusedAndLeftAsItIs) {
+  const Bytes planted = test::NoiseBytes(500, 1);
+  const std::string outside = source.File("outside");
+  struct Case {
+    const char* what;
+    bool link;
+  };
+  std::vector<Case> cases = {{"a file", false}};
+#if !defined(_WIN32)
+  cases.push_back({"a link to a file elsewhere", true});
+#endif
+  for (const Case& c : cases) {
+    std::filesystem::remove(target.File("f"));
+    test::WriteFileBytes(outside, planted);
+    if (c.link) {
+      std::filesystem::create_symlink(outside, target.File("f"));
+    } else {
+      test::WriteFileBytes(target.File("f"), planted);
+    }
+    archive.entries.clear();
+    AddEntry("f", 0, 7, 0);
+    EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), kErrorAlreadyExists) << c.what;
+    EXPECT_EQ(test::ReadFileBytes(target.File("f")), planted) << c.what;
+    EXPECT_EQ(test::ReadFileBytes(outside), planted) << c.what;
+  }
 }
 
 TEST_F(ExtractTest, FailingSecondEntryKeepsTheFirstAndNeverReadsTheThird) {
@@ -274,6 +299,23 @@ TEST_F(ExtractTest, ShortWriteIsDiskFullDeletesThePartialFileAndStops) {
   EXPECT_FALSE(test::FileExists(target.File("third"))) << "nothing after the failure is written";
 }
 #endif
+
+// A listed file whose bytes fail to read (a scratched disc, a dropped share) is not written with
+// zeros in their place: the entry fails with the read's error and no file is made.
+TEST_F(ExtractTest, FailedReadOfAListedFileFailsTheEntryInsteadOfWritingZeros) {
+  archive.stream.Close();
+  const Bytes big = test::NoiseBytes(0x800000 + 4096, 23);
+  test::WriteFileBytes(source.File("package"), big);
+  ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+  AddEntry("first", 0, 10, 0);
+  AddEntry("big", 0, static_cast<uint32_t>(big.size()), 0);
+  test::FailingRead failing(3);  // the first file, then the big one's second 8 MiB
+  EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), test::kFailedReadError);
+  EXPECT_EQ(failing.reads(), 3);
+  EXPECT_TRUE(test::FileExists(target.File("first")));
+  EXPECT_FALSE(test::FileExists(target.File("big")));
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total " + std::to_string(10 + big.size()), "step 10"}));
+}
 
 TEST_F(ExtractTest, HugeSizeIsRefusedWithoutAllocating) {
   AddEntry("big", 0, 0x80000000u, 0);

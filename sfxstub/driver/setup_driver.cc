@@ -1,6 +1,5 @@
 #include "sfxstub/driver/setup_driver.h"
 
-#include <cstdio>
 
 #include "sfxstub/driver/command_line.h"
 #include "sfxstub/driver/command_template.h"
@@ -35,11 +34,21 @@ std::string InTempDir(const std::string& directory, const char* name) {
 
 }  // namespace
 
+// The result as "%d" and "%08X" would print it. Formatted here: the C library's formatter, with its
+// floating-point support, would take more room in the stub than the whole driver.
 std::string ErrorBoxText(ResultCode result, RunStage stage) {
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "An error %d (%08X) has occured.\n",
-                static_cast<int>(static_cast<int32_t>(result)), static_cast<unsigned>(result));
-  return std::string(numbers) + "Last performed operation was:\n" + StageWords(stage) + "\n\n";
+  char decimal[11];  // "-2147483648" without its sign
+  char* digits = decimal + sizeof decimal;
+  const bool negative = static_cast<int32_t>(result) < 0;
+  for (uint32_t rest = negative ? 0u - result : result; digits == decimal + sizeof decimal || rest > 0;
+       rest /= 10) {
+    *--digits = static_cast<char>('0' + rest % 10);
+  }
+  char hex[8];
+  for (int i = 0; i < 8; ++i) hex[i] = "0123456789ABCDEF"[(result >> (28 - 4 * i)) & 0xF];
+  return std::string("An error ") + (negative ? "-" : "") +
+         std::string(digits, decimal + sizeof decimal) + " (" + std::string(hex, sizeof hex) +
+         ") has occured.\nLast performed operation was:\n" + StageWords(stage) + "\n\n";
 }
 
 uint32_t MapMsiExitCode(uint32_t result) {
@@ -81,8 +90,12 @@ uint32_t SetupDriver::Run(const std::string& commandLine) {
     // A directory whose access entry could not be added is still this run's own: only its absence
     // matters (ExtractAndRun).
     tempDirResult = services.CreateTempDir(&tempDirectory);
-    if (switches.autorun && Relaunch(commandLine, &exitCode)) return exitCode;
-    result = ExtractAndRun(commandLine, &exitCode);
+    // Opened (verified, and held against writers, renames and deletion) before anything is made of
+    // it, the relaunch's copy included: the copy is of the verified bytes.
+    stage = RunStage::kOpening;
+    result = services.OpenArchive(modulePath);
+    if (result == kOk && switches.autorun && Relaunch(commandLine, &exitCode)) return exitCode;
+    if (result == kOk) result = ExtractAndRun(commandLine, &exitCode);
   }
 
   services.StopProgress();
@@ -113,6 +126,7 @@ bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
   services.ClearAttributes(copyPath);  // a read-only attribute copied along must not block deletion
   services.StopProgress();             // still up when the copy could not be started
   services.RemoveTempDir(tempDirectory);
+  services.CloseArchive();
   // The copy's own exit code, already mapped by the copy when "/msi" was among its arguments: a
   // failed or cancelled setup must not come out as success.
   *exitCode = result == kOk ? copyExitCode : result;
@@ -120,16 +134,12 @@ bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
 }
 
 ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* exitCode) {
-  stage = RunStage::kOpening;
-  ResultCode result = services.OpenArchive(modulePath);
-  if (result != kOk) return result;
-
   const std::string mainProgram = InTempDir(tempDirectory, kMainProgramName);
   const std::string runProgram = InTempDir(tempDirectory, kRunProgramName);
   stage = RunStage::kExtractingMain;
   // Nothing is ever extracted outside a directory this run created.
   if (tempDirectory.empty()) return tempDirResult != kOk ? tempDirResult : kErrorCannotMake;
-  result = services.ExtractMainProgram(mainProgram);
+  ResultCode result = services.ExtractMainProgram(mainProgram);
   if (result != kOk) return result;
 
   stage = RunStage::kExtractingFiles;
@@ -140,7 +150,9 @@ ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* 
                                            tempDirectory, commandLine, isLead);
   stage = RunStage::kSpawning;
   for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
-    services.CopyFileWithRetry(mainProgram, runProgram);
+    // Only a copy this pass made may run: a file already standing under the run name is not ours.
+    result = services.CopyFileWithRetry(mainProgram, runProgram);
+    if (result != kOk) break;
     result = services.RunAndWait(runProgram, command.c_str(), exitCode);
     services.DeleteFileWithRetry(runProgram);
     if (result != kOk || *exitCode != kRunAgain) break;

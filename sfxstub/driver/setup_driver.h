@@ -33,11 +33,12 @@ class SetupServices {
   virtual ResultCode ModulePath(std::string* path) = 0;
   // Creates the private temporary directory. directory is empty when none was created.
   virtual ResultCode CreateTempDir(std::string* directory) = 0;
-  // One attempt each, no retry.
+  // One attempt each, no retry. The copies never replace an existing target.
   virtual bool CopyFileOnce(const std::string& source, const std::string& target) = 0;
   virtual void DeleteFileOnce(const std::string& path) = 0;
   virtual void ClearAttributes(const std::string& path) = 0;
-  virtual void CopyFileWithRetry(const std::string& source, const std::string& target) = 0;
+  // 0 or the copy's error.
+  virtual ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) = 0;
   virtual void DeleteFileWithRetry(const std::string& path) = 0;
   // arguments may be null.
   virtual ResultCode RunAndWait(const std::string& program, const char* arguments,
@@ -63,8 +64,10 @@ class SetupDriver {
   uint32_t Run(const std::string& commandLine);
 
  private:
-  // Returns false, with nothing started, when the copy cannot be made: the normal run goes on.
+  // With the archive open. Returns false, with nothing started, when the copy cannot be made: the
+  // normal run goes on.
   bool Relaunch(const std::string& commandLine, uint32_t* exitCode);
+  // With the archive open: extraction and the setup program's runs.
   ResultCode ExtractAndRun(const std::string& commandLine, uint32_t* exitCode);
 
   SetupServices& services;

@@ -29,6 +29,8 @@ class FakeServices : public SetupServices {
   ResultCode tempDirResult = kOk;
   std::string tempDir = kTemp;
   bool copyOnceSucceeds = true;
+  // One result per CopyFileWithRetry call; the last one repeats.
+  std::deque<ResultCode> copies{kOk};
   ResultCode openResult = kOk;
   ResultCode extractMainResult = kOk;
   ResultCode extractFilesResult = kOk;
@@ -58,8 +60,11 @@ class FakeServices : public SetupServices {
   }
   void DeleteFileOnce(const std::string& path) override { calls.push_back("DeleteFileOnce " + path); }
   void ClearAttributes(const std::string& path) override { calls.push_back("ClearAttributes " + path); }
-  void CopyFileWithRetry(const std::string& source, const std::string& target) override {
+  ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) override {
     calls.push_back("CopyFileWithRetry " + source + " > " + target);
+    ResultCode result = copies.front();
+    if (copies.size() > 1) copies.pop_front();
+    return result;
   }
   void DeleteFileWithRetry(const std::string& path) override {
     calls.push_back("DeleteFileWithRetry " + path);
@@ -236,6 +241,27 @@ TEST(SetupDriver, FailureShowsOneBoxWithTheStageReachedOnceTheWindowAndTheDirect
   }
 }
 
+// The setup program runs only from a copy the pass made itself; when that copy cannot be made
+// (something stands under the run name, planted or left over), the pass fails with the copy's error
+// under "spawning" and nothing runs, on the first pass or a later one.
+TEST(SetupDriver, FailedCopyOfTheSetupProgramEndsTheRunWithoutRunningAnything) {
+  struct Case {
+    std::deque<ResultCode> copies;
+    int runs;
+  };
+  const Case cases[] = {{{80}, 0}, {{kOk, 5}, 1}};
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.copies = c.copies;
+    services.runs = {{kOk, kRunAgain}};
+    const ResultCode error = c.copies.back();
+    EXPECT_EQ(RunDriver(services, "/silent"), error);
+    EXPECT_EQ(services.Count("RunAndWait"), c.runs);
+    EXPECT_EQ(services.Count("DeleteFileWithRetry"), c.runs) << "only this run's copies are deleted";
+    EXPECT_EQ(services.boxes, std::vector<std::string>{ErrorBoxText(error, RunStage::kSpawning)});
+  }
+}
+
 TEST(ErrorBoxText, SignedDecimalAndEightHexDigits) {
   EXPECT_EQ(ErrorBoxText(kErrorFileInvalid, RunStage::kOpening),
             std::string("An error 1006 (000003EE) has occured.\nLast performed operation was:\n") +
@@ -244,6 +270,9 @@ TEST(ErrorBoxText, SignedDecimalAndEightHexDigits) {
             "An error -1 (FFFFFFFF) has occured");
   EXPECT_EQ(ErrorBoxText(0x2000000B, RunStage::kSpawning),
             "An error 536870923 (2000000B) has occured.\nLast performed operation was:\nspawning\n\n");
+  EXPECT_EQ(ErrorBoxText(0x80000000, RunStage::kOpening).substr(0, 43),
+            "An error -2147483648 (80000000) has occured");
+  EXPECT_EQ(ErrorBoxText(0, RunStage::kOpening).substr(0, 28), "An error 0 (00000000) has oc");
   EXPECT_EQ(ErrorBoxText(206, RunStage::kExtractingFiles),
             "An error 206 (000000CE) has occured.\nLast performed operation was:\nextracting files\n\n");
 }
@@ -347,15 +376,38 @@ TEST(SetupDriver, RelaunchRunsACopyAndExitsWithItsExitCode) {
     std::vector<std::string> expected = {"InitCommonControls"};
     if (!FindSwitches(c.commandLine, NoLeadBytes).Quiet()) expected.push_back("StartProgress");
     for (const std::string& call :
-         {std::string("ModulePath"), std::string("CreateTempDir"),
+         {std::string("ModulePath"), std::string("CreateTempDir"), "OpenArchive " + std::string(kModule),
           "CopyFileOnce " + std::string(kModule) + " > " + kCopy, "RunAndWait " + kCopy,
-          "ClearAttributes " + kCopy, std::string("StopProgress"), "RemoveTempDir " + std::string(kTemp)}) {
+          "ClearAttributes " + kCopy, std::string("StopProgress"), "RemoveTempDir " + std::string(kTemp),
+          std::string("CloseArchive")}) {
       expected.push_back(call);
     }
     EXPECT_EQ(services.calls, expected) << c.commandLine;
     EXPECT_EQ(services.runArguments, std::vector<std::string>{c.arguments}) << c.commandLine;
     EXPECT_TRUE(services.boxes.empty()) << c.commandLine;
   }
+}
+
+// The package is opened (verified, and held against renames and writers) before the copy is made,
+// and stays open until the copy has run: a package that does not verify is never copied or run.
+TEST(SetupDriver, RelaunchCopiesOnlyAVerifiedPackageThatStaysHeldWhileTheCopyRuns) {
+  FakeServices services;
+  EXPECT_EQ(RunDriver(services, "/Autorun /x"), 0u);
+  const auto at = [&](const std::string& prefix) {
+    for (size_t i = 0; i < services.calls.size(); ++i) {
+      if (services.calls[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  EXPECT_LT(at("OpenArchive"), at("CopyFileOnce"));
+  EXPECT_LT(at("RunAndWait"), at("CloseArchive"));
+
+  FakeServices damaged;
+  damaged.openResult = kErrorFileInvalid;
+  EXPECT_EQ(RunDriver(damaged, "/Autorun /x"), kErrorFileInvalid);
+  EXPECT_EQ(damaged.Count("CopyFileOnce"), 0);
+  EXPECT_EQ(damaged.Count("RunAndWait"), 0);
+  EXPECT_EQ(damaged.boxes, std::vector<std::string>{ErrorBoxText(kErrorFileInvalid, RunStage::kOpening)});
 }
 
 TEST(SetupDriver, RelaunchFallsBackToTheNormalRunWhenTheCopyCannotBeMade) {

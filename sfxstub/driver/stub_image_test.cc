@@ -1,5 +1,6 @@
 // The shipped stubs' PE headers: a GUI program the loader may move (ASLR, with relocations to do it)
-// whose data is never executable (DEP), stripped of symbols, and importing from system DLLs only.
+// whose data is never executable (DEP), stripped of symbols, and importing from system DLLs only;
+// and the shipped stub's size, which every package carries.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,6 +36,9 @@ constexpr size_t kDelayNameField = 4;
 constexpr const char* kSystemDlls[] = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll",
                                        "msvcrt.dll",   "ole32.dll",    "shell32.dll", "user32.dll"};
 constexpr char kApiSetPrefix[] = "api-ms-win-";
+
+// Every package carries the stub, so every download pays for its bytes.
+constexpr size_t kShippedStubBudget = 256 * 1024;
 
 uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
@@ -176,6 +180,14 @@ void CheckStub(const char* variable, uint16_t machine, bool pe32Plus) {
 }
 
 TEST(StubImage, Shipped32BitStub) { CheckStub("SFX_STUB32", kMachineI386, false); }
+
+TEST(StubImage, Shipped32BitStubStaysWithinItsBudget) {
+  const std::string path = StubPath("SFX_STUB32");
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+  ASSERT_FALSE(bytes.empty()) << path << " is missing";
+  EXPECT_LE(bytes.size(), kShippedStubBudget)
+      << path << " grew past 256 KiB; `./dev bench size` shows what its bytes are";
+}
 
 TEST(StubImage, TestedAndDemonstrated64BitStub) { CheckStub("SFX_STUB64", kMachineAmd64, true); }
 

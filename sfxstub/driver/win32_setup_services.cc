@@ -55,7 +55,7 @@ ResultCode Win32SetupServices::CreateTempDir(std::string* directory) {
 }
 
 bool Win32SetupServices::CopyFileOnce(const std::string& source, const std::string& target) {
-  return CopyFileA(source.c_str(), target.c_str(), FALSE) != FALSE;
+  return CopyFileA(source.c_str(), target.c_str(), TRUE) != FALSE;
 }
 
 void Win32SetupServices::DeleteFileOnce(const std::string& path) { DeleteFileA(path.c_str()); }
@@ -64,8 +64,8 @@ void Win32SetupServices::ClearAttributes(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-void Win32SetupServices::CopyFileWithRetry(const std::string& source, const std::string& target) {
-  sfx::CopyFileWithRetry(source.c_str(), target.c_str());
+ResultCode Win32SetupServices::CopyFileWithRetry(const std::string& source, const std::string& target) {
+  return sfx::CopyFileWithRetry(source.c_str(), target.c_str());
 }
 
 void Win32SetupServices::DeleteFileWithRetry(const std::string& path) {

@@ -25,7 +25,7 @@ class Win32SetupServices final : public SetupServices {
   bool CopyFileOnce(const std::string& source, const std::string& target) override;
   void DeleteFileOnce(const std::string& path) override;
   void ClearAttributes(const std::string& path) override;
-  void CopyFileWithRetry(const std::string& source, const std::string& target) override;
+  ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) override;
   void DeleteFileWithRetry(const std::string& path) override;
   ResultCode RunAndWait(const std::string& program, const char* arguments,
                         uint32_t* exitCode) override;

@@ -26,8 +26,16 @@ bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::s
 
 }  // namespace
 
-void CopyFileWithRetry(const char* source, const char* target) {
-  RetryAttempts([&] { return CopyFileA(source, target, FALSE) != FALSE; }, Pause);
+ResultCode CopyFileWithRetry(const char* source, const char* target) {
+  ResultCode error = kOk;
+  bool copied = RetryAttempts(
+      [&] {
+        if (CopyFileA(source, target, TRUE)) return true;
+        error = GetLastError();
+        return false;
+      },
+      Pause);
+  return copied ? kOk : error;
 }
 
 void DeleteFileWithRetry(const char* path) {

@@ -7,8 +7,9 @@
 
 namespace sfx {
 
-// CopyFileA (overwriting allowed) under the retry policy of retry.h. Gives up silently.
-void CopyFileWithRetry(const char* source, const char* target);
+// Copies source to target, which must not exist yet (CopyFileA failing when it does), under the retry
+// policy of retry.h. Returns 0, or the last attempt's error (80 when target exists).
+ResultCode CopyFileWithRetry(const char* source, const char* target);
 // DeleteFileA under the same policy. Gives up silently.
 void DeleteFileWithRetry(const char* path);
 

@@ -30,12 +30,17 @@ class FileUtilsTest : public ::testing::Test {
   test::ScratchDir scratch;
 };
 
-TEST_F(FileUtilsTest, CopyOverwritesAndDeleteRemoves) {
+// The copy makes a new file or fails: whatever already stands at the target (a file someone planted,
+// held open or not) stays as it is and the copy's error comes back.
+TEST_F(FileUtilsTest, CopyNeverReplacesAnExistingTargetAndDeleteRemoves) {
   const std::string source = scratch.File("source");
   const std::string target = scratch.File("target");
   WriteFileBytes(source, BytesOf("new"));
-  WriteFileBytes(target, BytesOf("old and longer"));
-  CopyFileWithRetry(source.c_str(), target.c_str());
+  WriteFileBytes(target, BytesOf("planted"));
+  EXPECT_EQ(CopyFileWithRetry(source.c_str(), target.c_str()), static_cast<ResultCode>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(ReadFileBytes(target), BytesOf("planted"));
+  DeleteFileWithRetry(target.c_str());
+  EXPECT_EQ(CopyFileWithRetry(source.c_str(), target.c_str()), kOk);
   EXPECT_EQ(ReadFileBytes(target), BytesOf("new"));
   DeleteFileWithRetry(target.c_str());
   EXPECT_FALSE(Exists(target));

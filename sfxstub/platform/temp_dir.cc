@@ -62,11 +62,17 @@ ResultCode CreatePrivateTempDirForThread(char* buffer, uint32_t size, const char
   }
   CreateDirectoryA(base.c_str(), nullptr);  // makes a missing "C:\\TEMP"; an existing base stays
 
+  // The directory is private from its first moment: no window in which it carries what the base
+  // would hand down.
+  PrivateDirSecurity security;
+  ResultCode built = security.Build();
+  if (built != kOk) return built;
+
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     std::string path = TempDirCandidate(base, prefix, threadId, letter, SystemLeadByte);
     if (path.size() + 1 > size) return kErrorFilenameExceedsRange;
     if (NameTaken(path)) continue;
-    if (!CreateDirectoryA(path.c_str(), nullptr)) {
+    if (!CreateDirectoryA(path.c_str(), security.Attributes())) {
       DWORD error = GetLastError();
       if (error == ERROR_ALREADY_EXISTS) continue;  // made by someone else since the test
       return error;
@@ -131,8 +137,9 @@ ResultCode GrantEveryoneAccessFrom(const char* libraryName, const char* path,
   result = setEntriesInAcl(1, &entry, oldList, newList.Receive());
   if (result != ERROR_SUCCESS) return result;
 
-  return setNamedSecurityInfo(writablePath, objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              newList.Get(), nullptr);
+  return setNamedSecurityInfo(writablePath, objectType,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, newList.Get(), nullptr);
 }
 
 }  // namespace sfx

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,9 +21,40 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// The access entries of Everyone on path: (flags, mask with generic rights mapped to file rights).
-std::vector<std::pair<unsigned, DWORD>> EveryoneEntries(const std::string& path) {
-  std::vector<std::pair<unsigned, DWORD>> entries;
+// One access entry as read back: its kind, flags and mask (generic rights mapped to file rights).
+struct ReadEntry {
+  BYTE type;
+  BYTE flags;
+  DWORD mask;
+  std::string trustee;  // "system", "administrators", "user", "everyone" or "other"
+};
+
+std::string TrusteeOf(PSID sid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY, world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID system = nullptr, administrators = nullptr, everyone = nullptr;
+  AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system);
+  AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                           &administrators);
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  std::vector<uint8_t> user(512);
+  DWORD needed = 0;
+  GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &needed);
+  CloseHandle(token);
+  std::string name = EqualSid(sid, system) ? "system"
+                     : EqualSid(sid, administrators) ? "administrators"
+                     : EqualSid(sid, everyone) ? "everyone"
+                     : EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) ? "user"
+                                                                                              : "other";
+  FreeSid(system);
+  FreeSid(administrators);
+  FreeSid(everyone);
+  return name;
+}
+
+std::vector<ReadEntry> AccessList(const std::string& path, SECURITY_DESCRIPTOR_CONTROL* control) {
+  std::vector<ReadEntry> entries;
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
@@ -29,23 +62,31 @@ std::vector<std::pair<unsigned, DWORD>> EveryoneEntries(const std::string& path)
     ADD_FAILURE() << "cannot read the access list of " << path;
     return entries;
   }
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, control, &revision);
   GENERIC_MAPPING files = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
   for (DWORD i = 0; list != nullptr && i < list->AceCount; ++i) {
     ACE_HEADER* header = nullptr;
-    if (!GetAce(list, i, reinterpret_cast<void**>(&header)) || header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-      continue;
-    }
+    if (!GetAce(list, i, reinterpret_cast<void**>(&header))) continue;
+    // Allowed and denied entries share their layout.
     auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    if (!EqualSid(&entry->SidStart, everyone)) continue;
     DWORD mask = entry->Mask;
     MapGenericMask(&mask, &files);
-    entries.emplace_back(header->AceFlags, mask);
+    entries.push_back({header->AceType, header->AceFlags, mask, TrusteeOf(&entry->SidStart)});
   }
-  FreeSid(everyone);
   LocalFree(descriptor);
+  return entries;
+}
+
+// The allowed entries of Everyone on path: (flags, mask with generic rights mapped to file rights).
+std::vector<std::pair<unsigned, DWORD>> EveryoneEntries(const std::string& path) {
+  std::vector<std::pair<unsigned, DWORD>> entries;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  for (const ReadEntry& entry : AccessList(path, &control)) {
+    if (entry.type == ACCESS_ALLOWED_ACE_TYPE && entry.trustee == "everyone") {
+      entries.emplace_back(entry.flags, entry.mask);
+    }
+  }
   return entries;
 }
 
@@ -183,6 +224,35 @@ TEST_F(TempDirTest, EveryoneMayReadAndExecuteOnly) {
   for (const auto& entry : inherited) {
     EXPECT_EQ(entry.second & ~static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), 0u);
   }
+}
+
+// The run's directory carries its own, protected list from its creation: nothing inherited from the
+// base (whatever the base lets others do there), full control for SYSTEM, the Administrators and
+// this user, read and execute for Everyone, all handed down to what is made inside. Wine keeps a
+// descriptor given at creation where the file system stores extended attributes, and derives one
+// from the mode bits elsewhere; a derived list has no protection flag and no SYSTEM or
+// Administrators entry, and then the test says so and checks only what such a list shows.
+TEST_F(TempDirTest, DirectoryListIsProtectedAndHoldsOnlyTheRunsEntries) {
+  std::string path = Create(6);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  std::vector<ReadEntry> entries = AccessList(path, &control);
+  ASSERT_FALSE(entries.empty());
+  std::map<std::string, DWORD> granted;
+  for (const ReadEntry& entry : entries) {
+    EXPECT_EQ(entry.type, ACCESS_ALLOWED_ACE_TYPE) << entry.trustee;
+    EXPECT_EQ(entry.flags & INHERITED_ACE, 0) << entry.trustee << ": inherited from the base";
+    EXPECT_NE(entry.trustee, "other");
+    if ((entry.flags & INHERIT_ONLY_ACE) == 0) granted[entry.trustee] |= entry.mask;
+  }
+  EXPECT_EQ(granted["everyone"], static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+  EXPECT_EQ(granted["user"], static_cast<DWORD>(FILE_ALL_ACCESS));
+  if ((control & SE_DACL_PROTECTED) == 0) {
+    std::printf("note: this file system keeps no descriptor; the list was derived from mode bits\n");
+    return;
+  }
+  EXPECT_EQ(granted["system"], static_cast<DWORD>(FILE_ALL_ACCESS));
+  EXPECT_EQ(granted["administrators"], static_cast<DWORD>(FILE_ALL_ACCESS));
+  EXPECT_EQ(granted.size(), 4u);
 }
 
 TEST_F(TempDirTest, GrantFailures) {

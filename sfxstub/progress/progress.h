@@ -14,7 +14,8 @@ int32_t ProgressStart(uint16_t animationId, const char* caption, int32_t margin,
 void ProgressSetTotal(int32_t total);
 // bytes: the size of one file just written completely.
 void ProgressStep(int32_t bytes);
-// Ends the window and its thread; safe any number of times, also when nothing was started.
+// Ends the window and its thread, waiting up to 3 s for the thread; one still running then is left
+// to end with the process, never killed. Safe any number of times, also when nothing was started.
 void ProgressStop();
 
 // Sees every ProgressSetTotal and ProgressStep, with or without a window, so that tests can follow

@@ -249,7 +249,9 @@ void ProgressStop() {
   if (!running.thread) return;
   UniqueHandle thread(static_cast<HANDLE>(running.thread));
   PostThreadMessageA(running.threadId, WM_QUIT, 0, 0);
-  if (WaitForSingleObject(thread.get(), kStopWaitMs) != WAIT_OBJECT_0) TerminateThread(thread.get(), 0);
+  // A thread that has not ended by then is left to run, not killed: killed inside a lock it holds
+  // (the heap's, the window system's) it would hang the rest of the run. The process's end ends it.
+  WaitForSingleObject(thread.get(), kStopWaitMs);
 }
 
 }  // namespace sfx

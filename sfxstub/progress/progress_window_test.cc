@@ -28,6 +28,7 @@ constexpr int kFrameHeight = 40;
 
 // The UI thread, seen from the hook that runs on it before the window is created.
 std::atomic<HANDLE> uiThread{nullptr};
+std::atomic<DWORD> uiThreadId{0};
 // When set, the hook waits for it: the test then acts while the window does not exist yet.
 std::atomic<HANDLE> windowGate{nullptr};
 
@@ -35,6 +36,7 @@ void CaptureUiThread() {
   HANDLE self = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0);
   uiThread.store(self);
+  uiThreadId.store(GetCurrentThreadId());
   if (HANDLE gate = windowGate.load()) WaitForSingleObject(gate, 10000);
 }
 
@@ -436,6 +438,24 @@ TEST_F(ProgressWindowTest, StopWhileTheWindowIsBeingCreatedEndsTheThread) {
   StartDefault();
   Release();
   EXPECT_TRUE(StopEndsTheThread());
+  EXPECT_EQ(OwnProgressWindow(), nullptr);
+}
+
+// A UI thread that has not ended when the wait is over is left to run, never killed: a thread killed
+// inside a lock it holds (the heap's) could hang the rest of the run. Once it can, it ends normally.
+TEST_F(ProgressWindowTest, ThreadThatDoesNotEndInTimeIsLeftRunning) {
+  Hold();  // longer than the stop waits
+  StartDefault();
+  ProgressStop();
+  HANDLE thread = uiThread.load();
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the thread was killed";
+  Release();
+  // Its quit message may have come before it had a queue: ask until it goes.
+  for (int i = 0; i < 200 && WaitForSingleObject(thread, 50) == WAIT_TIMEOUT; ++i) {
+    PostThreadMessageA(uiThreadId.load(), WM_QUIT, 0, 0);
+  }
+  EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(OwnProgressWindow(), nullptr);
 }
 

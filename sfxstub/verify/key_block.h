@@ -32,9 +32,13 @@ static_assert(sizeof(DsaPublicKey) == 128 + 20 + 128 + 128, "the key fields are 
 // any executable that links this).
 void KeyBlockMarker(uint8_t marker[kKeyBlockMarkerSize]);
 
-// Offset of the one key block in image. Returns 0, or 1006 with error saying why: no marker, more
-// than one, or a block cut short by the end of the image.
+// Offset of the one key block in image, searched up to PeImageEnd: bytes appended after the image
+// (the package, which may carry stubs of its own as files) are not looked at. Returns 0, or 1006
+// with error saying why: no marker, more than one, or a block cut short by the end of the image.
 ResultCode FindKeyBlock(const std::vector<uint8_t>& image, size_t* offset, std::string* error);
+// Where the PE image at the start of bytes ends: the end of its last section's raw data. Bytes that
+// do not begin with a PE image whose section table lies inside them count whole.
+size_t PeImageEnd(const std::vector<uint8_t>& bytes);
 // The key stamped into image (all zero when never stamped). Returns 0 or FindKeyBlock's failure.
 ResultCode ReadStampedKey(const std::vector<uint8_t>& image, DsaPublicKey* key, std::string* error);
 // Writes key into image's block; nothing else in image changes. Stamping again replaces the key.

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "sfxstub/verify/dsa_signature.h"
 #include "sfxstub/verify/signed_file.h"
@@ -125,6 +127,75 @@ TEST(KeyBlock, NeedsExactlyOneWholeBlock) {
   size_t offset = 0;
   EXPECT_EQ(FindKeyBlock(ImageWithBlockAt(0, 0), &offset, nullptr), kOk);
   EXPECT_EQ(offset, 0u);
+}
+
+// A minimal PE file: headers, then sections of the given raw sizes one after another from 0x200,
+// the first holding an unstamped key block; then whatever follows the image.
+Bytes PeWithBlock(std::vector<uint32_t> sectionSizes, const Bytes& appended) {
+  constexpr size_t kHeader = 0x80;
+  constexpr size_t kFirstSection = 0x200;
+  Bytes file = test::NoiseBytes(kFirstSection, 4);
+  file[0] = 'M';
+  file[1] = 'Z';
+  auto put = [&](size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(0x3C, kHeader, 4);
+  std::memcpy(file.data() + kHeader, "PE\0\0", 4);
+  put(kHeader + 6, static_cast<uint32_t>(sectionSizes.size()), 2);
+  put(kHeader + 20, 0xE0, 2);  // a PE32 optional header
+  uint32_t offset = kFirstSection;
+  for (size_t i = 0; i < sectionSizes.size(); ++i) {
+    const size_t section = kHeader + 24 + 0xE0 + 40 * i;
+    put(section + 16, sectionSizes[i], 4);
+    put(section + 20, offset, 4);
+    offset += sectionSizes[i];
+  }
+  Bytes block = ImageWithBlockAt(64, sectionSizes[0] - 64 - kKeyBlockSize);
+  file.insert(file.end(), block.begin(), block.end());
+  for (size_t i = 1; i < sectionSizes.size(); ++i) {
+    Bytes more = test::NoiseBytes(sectionSizes[i], 5);
+    file.insert(file.end(), more.begin(), more.end());
+  }
+  file.insert(file.end(), appended.begin(), appended.end());
+  return file;
+}
+
+// The package after the stub may carry a stub of its own, key block and all, as a listed file; only
+// the image's own block counts. Without a PE image the whole file is searched.
+TEST(KeyBlock, OnlyTheExecutableImageIsSearched) {
+  const Bytes otherStub = ImageWithBlockAt(300, 300);
+  struct Case {
+    const char* name;
+    Bytes file;
+    ResultCode result;
+  };
+  const Case cases[] = {
+      {"package carrying a stub", PeWithBlock({1024, 4096}, otherStub), kOk},
+      {"image alone", PeWithBlock({1024}, Bytes()), kOk},
+      {"no PE image: the whole file", [&] {
+         Bytes twice = ImageWithBlockAt(100, 10);
+         twice.insert(twice.end(), otherStub.begin(), otherStub.end());
+         return twice;
+       }(), kErrorFileInvalid},
+  };
+  for (const Case& c : cases) {
+    size_t offset = 0;
+    std::string error;
+    EXPECT_EQ(FindKeyBlock(c.file, &offset, &error), c.result) << c.name << ": " << error;
+    if (c.result == kOk) EXPECT_EQ(offset, 0x200u + 64) << c.name;
+  }
+  // The image ends where its last section does, wherever the sections lie.
+  EXPECT_EQ(PeImageEnd(PeWithBlock({1024, 4096}, otherStub)), 0x200u + 1024 + 4096);
+  Bytes cutHeaders = PeWithBlock({1024}, otherStub);
+  cutHeaders.resize(0x100);
+  EXPECT_EQ(PeImageEnd(cutHeaders), 0x100u) << "a section table past the end: searched whole";
+
+  Bytes stamped = PeWithBlock({1024, 4096}, otherStub);
+  std::string error;
+  ASSERT_EQ(StampKey(&stamped, test::TestPublicKey(), &error), kOk) << error;
+  EXPECT_TRUE(std::equal(otherStub.begin(), otherStub.end(), stamped.end() - otherStub.size()))
+      << "the carried stub's block is not touched";
 }
 
 TEST(KeyBlock, OnlyTheAllZeroKeyIsZero) {

@@ -8,8 +8,7 @@
 #include "sfxstub/verify/dsa_signature.h"
 #include "sfxstub/verify/pe_signing_fields.h"
 
-#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
-#include <cryptopp/md5.h>
+#include <tomcrypt.h>
 
 namespace sfx {
 namespace {
@@ -169,15 +168,16 @@ ResultCode DigestStreamRange(FileStream& stream, uint32_t start, uint32_t end, u
   HeapBlock buffer(static_cast<uint8_t*>(std::malloc(kDigestBufferSize)));
   if (!buffer) return kErrorNotEnoughMemory;
   if (stream.Seek(static_cast<int32_t>(start), kSeekSet) != start) return StreamError(stream);
-  CryptoPP::Weak::MD5 md5;
+  hash_state md5;
+  md5_init(&md5);
   for (uint32_t remaining = end - start; remaining > 0;) {
     const uint32_t want = remaining < kDigestBufferSize ? remaining : kDigestBufferSize;
     uint32_t got = 0;
     if (!stream.Read(buffer.get(), want, &got) || got != want) return StreamError(stream);
-    md5.Update(buffer.get(), want);
+    md5_process(&md5, buffer.get(), want);
     remaining -= want;
   }
-  md5.Final(digest);
+  md5_done(&md5, digest);
   return kOk;
 }
 
@@ -264,9 +264,10 @@ ResultCode FileDigest(const char* path, int32_t start, int32_t end, uint8_t dige
 }
 
 void BufferDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {
-  CryptoPP::Weak::MD5 md5;
-  if (length > 0) md5.Update(bytes, length);
-  md5.Final(digest);
+  hash_state md5;
+  md5_init(&md5);
+  if (length > 0) md5_process(&md5, bytes, length);
+  md5_done(&md5, digest);
 }
 
 ResultCode PrintableDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {

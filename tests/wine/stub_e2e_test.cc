@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/test_support.h"
@@ -24,6 +25,73 @@ constexpr char kSpacedPackageName[] = "my setup.exe";
 constexpr size_t kLongNameLength = 230;
 
 std::string LongPackageName() { return std::string(kLongNameLength - 4, 'n') + ".exe"; }
+
+// Another process's user, who may create files where the run's directory is made (a shared TEMP):
+// from a thread of its own it waits for the directory to appear, plants files there, and holds the
+// ones marked so open for reading, as a program that is to be run would be held.
+class Planter {
+ public:
+  struct Plant {
+    std::string name;
+    bool hold;
+  };
+
+  Planter(std::string base, std::vector<Plant> plants, Bytes program)
+      : base_(std::move(base)), plants_(std::move(plants)), program_(std::move(program)),
+        thread_(CreateThread(nullptr, 0, Main, this, 0, nullptr)) {}
+  ~Planter() { Stop(); }
+
+  // Ends the watch and lets go of what is held. True when the plants were in place.
+  bool Stop() {
+    stop_ = true;
+    if (thread_) {
+      WaitForSingleObject(thread_, INFINITE);
+      CloseHandle(thread_);
+      thread_ = nullptr;
+    }
+    for (HANDLE held : held_) CloseHandle(held);
+    held_.clear();
+    return planted_;
+  }
+
+ private:
+  static DWORD WINAPI Main(void* self) {
+    static_cast<Planter*>(self)->Watch();
+    return 0;
+  }
+
+  void Watch() {
+    while (!stop_) {
+      std::vector<std::string> directories = RunDirectoriesIn(base_);
+      if (directories.empty()) {
+        Sleep(1);
+        continue;
+      }
+      planted_ = true;
+      for (const Plant& plant : plants_) {
+        const std::string path = directories[0] + "\\" + plant.name;
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD put = 0;
+        planted_ = planted_ && file != INVALID_HANDLE_VALUE &&
+                   WriteFile(file, program_.data(), static_cast<DWORD>(program_.size()), &put, nullptr);
+        CloseHandle(file);
+        if (!plant.hold) continue;
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        planted_ = planted_ && held != INVALID_HANDLE_VALUE;
+        held_.push_back(held);
+      }
+      return;
+    }
+  }
+
+  std::string base_;
+  std::vector<Plant> plants_;
+  Bytes program_;
+  std::vector<HANDLE> held_;
+  volatile bool stop_ = false;
+  volatile bool planted_ = false;
+  HANDLE thread_;
+};
 
 class StubTest : public StubFixture {
  protected:
@@ -317,6 +385,28 @@ TEST_F(StubTest, AutorunRunsACopyAndExitsWithTheCopysExitCode) {
   }
 }
 
+// The relaunch copies the package only once it is verified and held: from the copy until the copy
+// has run, nobody can rename the package and put another file in its place.
+TEST_F(StubTest, AutorunHoldsThePackageWhileTheCopyRuns) {
+  ReleaseEvent gate("sfx-autorun-gate-");
+  ASSERT_TRUE(gate.valid());
+  SetControl("gate=" + gate.name() + "\n");
+  LaunchOutcome outcome;
+  std::thread stub([&] { outcome = Run("/silent /Autorun /x"); });
+  for (int waited = 0; waited < 600 && Runs().empty(); ++waited) Sleep(100);
+  const std::string renamed = folder + "\\renamed.exe";
+  const bool movedWhileRunning = MoveFileA(package.c_str(), renamed.c_str()) != FALSE;
+  const size_t reports = Runs().size();
+  gate.Set();
+  stub.join();
+  EXPECT_EQ(reports, 1u) << "the copy's setup program is waiting at the gate";
+  EXPECT_FALSE(movedWhileRunning) << "the package could be renamed while its copy ran";
+  EXPECT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_TRUE(outcome.boxTexts.empty());
+  if (!movedWhileRunning) EXPECT_TRUE(MoveFileA(package.c_str(), renamed.c_str())) << "held no longer";
+}
+
 TEST_F(StubTest, ModulePathTooLongFailsWhileOpening) {
   // Two nested folders bring the package's path to 268 bytes. Wine reaches such a path only relative
   // to the current directory, so the folders are made, and the package started, from inside.
@@ -500,6 +590,39 @@ TEST_F(StubTest, PackageIsNotHeldByWhatTheSetupProgramLeavesRunning) {
   release.Set();
   WaitForSingleObject(linger, 10000);
   CloseHandle(linger);
+}
+
+// Files planted in the run's directory while the package is verified: a program under the run name
+// (held open, so that it cannot be copied over) with a DLL beside it, or a file under a name the
+// package extracts. The run stops at that step with its error and the box, and nothing planted (nor
+// anything else) runs. On Windows the directory's own access list keeps other users out; Wine runs
+// every process as one user, so what is tested here is that no existing name is ever written through
+// or run.
+TEST_F(StubTest, FilesPlantedInTheRunDirectoryAreNeverRunOrWrittenThrough) {
+  // Verifying 64 MiB gives the planter time once the directory exists.
+  ASSERT_TRUE(CopyFileA((packages + "\\large.exe").c_str(), package.c_str(), FALSE));
+  struct Case {
+    std::vector<Planter::Plant> plants;
+    uint32_t code;
+    const char* words;
+  };
+  const Case cases[] = {
+      {{{"kelvo.setup", true}, {"version.dll", false}}, 80, kSpawningWords},  // ERROR_FILE_EXISTS
+      {{{"setup.ovr", false}}, 82, kExtractingMainWords},
+      {{{"large.bin", false}}, 183, kExtractingFilesWords},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.plants[0].name;
+    SetControl("");
+    Planter planter(temp, c.plants, ReadFileBytes(probe));
+    LaunchOutcome outcome = Run("/silent");
+    ASSERT_TRUE(planter.Stop()) << name << ": the directory was gone before anything was planted";
+    ASSERT_FALSE(outcome.timedOut) << name;
+    EXPECT_EQ(outcome.exitCode, c.code) << name;
+    EXPECT_EQ(outcome.boxTexts, std::vector<std::string>{BoxText(c.code, c.words)}) << name;
+    EXPECT_TRUE(Runs().empty()) << name << ": a program ran";
+    for (const std::string& left : RunDirectoriesIn(temp)) RemoveTree(left);  // what was held stays
+  }
 }
 
 }  // namespace

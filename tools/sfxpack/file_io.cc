@@ -1,5 +1,6 @@
 #include "tools/sfxpack/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,7 +9,15 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <system_error>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <share.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace sfx {
 namespace {
@@ -19,6 +28,16 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+#if defined(_WIN32)
+int SysWrite(int fd, const void* data, size_t size) { return _write(fd, data, static_cast<unsigned>(size)); }
+int SysSync(int fd) { return _commit(fd); }
+int SysClose(int fd) { return _close(fd); }
+#else
+ssize_t SysWrite(int fd, const void* data, size_t size) { return write(fd, data, size); }
+int SysSync(int fd) { return fsync(fd); }
+int SysClose(int fd) { return close(fd); }
+#endif
 
 std::string Describe(const std::string& path, const char* what) {
   return path + ": " + what + ": " + std::strerror(errno);
@@ -61,21 +80,43 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
   return true;
 }
 
+int CreateNewFile(const std::string& path, FileAccess access) {
+#if defined(_WIN32)
+  // Windows gives the file the folder's inherited access list; the mode only sets read-only.
+  (void)access;
+  int fd = -1;
+  errno = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
+                   _S_IREAD | _S_IWRITE);
+  return errno == 0 ? fd : -1;
+#else
+  mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0666;
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+#endif
+}
+
 ReplacingFile::~ReplacingFile() { Abandon(); }
 
 void ReplacingFile::Abandon() {
-  if (file_ == nullptr) return;
-  std::fclose(file_);
-  file_ = nullptr;
+  if (fd_ < 0) return;
+  SysClose(fd_);
+  fd_ = -1;
   std::remove(temporary_.c_str());
 }
 
-bool ReplacingFile::Open(const std::string& path, std::string* error) {
+bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess access) {
   Abandon();
   path_ = path;
-  temporary_ = path + ".tmp~";
-  file_ = std::fopen(temporary_.c_str(), "wb");
-  if (file_ == nullptr) {
+  // A name nobody can guess and occupy beforehand; a taken one is skipped.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp~", static_cast<unsigned>(random()),
+                  static_cast<unsigned>(random()));
+    temporary_ = path + suffix;
+    fd_ = CreateNewFile(temporary_, access);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
     *error = Describe(path, "cannot create");
     return false;
   }
@@ -83,24 +124,35 @@ bool ReplacingFile::Open(const std::string& path, std::string* error) {
 }
 
 bool ReplacingFile::Write(const uint8_t* bytes, size_t length, std::string* error) {
-  if (file_ != nullptr && std::fwrite(bytes, 1, length, file_) == length) return true;
-  *error = Describe(path_, "cannot write");
-  Abandon();
+  for (size_t done = 0; fd_ >= 0 && done < length;) {
+    size_t chunk = std::min<size_t>(length - done, 1u << 30);
+    auto put = SysWrite(fd_, bytes + done, chunk);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      *error = Describe(path_, "cannot write");
+      Abandon();
+      return false;
+    }
+    done += static_cast<size_t>(put);
+  }
+  if (fd_ >= 0) return true;
+  *error = path_ + ": cannot write";
   return false;
 }
 
 bool ReplacingFile::Commit(std::string* error) {
-  if (file_ == nullptr) {
+  if (fd_ < 0) {
     *error = path_ + ": cannot write";
     return false;
   }
-  if (std::fflush(file_) != 0) {
-    *error = Describe(path_, "cannot write");
-    Abandon();
+  const char* failed = SysSync(fd_) != 0 ? "cannot flush to disk" : nullptr;
+  if (SysClose(fd_) != 0 && failed == nullptr) failed = "cannot write";
+  fd_ = -1;
+  if (failed != nullptr) {
+    *error = Describe(path_, failed);
+    std::remove(temporary_.c_str());
     return false;
   }
-  std::fclose(file_);
-  file_ = nullptr;
   if (!RenameFile(temporary_, path_, error)) {
     std::remove(temporary_.c_str());
     return false;
@@ -108,9 +160,10 @@ bool ReplacingFile::Commit(std::string* error) {
   return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
+                    FileAccess access) {
   ReplacingFile file;
-  return file.Open(path, error) && file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
+  return file.Open(path, error, access) && file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
 }
 
 bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error) {
@@ -157,21 +210,50 @@ bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {
   return true;
 }
 
-bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error) {
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error,
+                   std::vector<std::string>* links) {
   std::error_code code;
   for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
-    if (it->is_directory(code)) {
-      *error = dir + ": holds the folder '" + it->path().filename().string() +
-               "'; a package extracts into one folder, so --dir takes files only";
+    const std::string name = it->path().filename().string();
+    std::error_code ignored;
+    const fs::file_status target = it->status(ignored);  // through a link
+    if (fs::is_directory(target)) {
+      *error = dir + ": holds the folder '" + name + "'; a package extracts into one folder, so --dir takes files only";
       return false;
     }
-    names->push_back(it->path().filename().string());
+    if (!fs::is_regular_file(target)) {
+      const char* kind = fs::is_fifo(target)                                          ? "a FIFO"
+                         : fs::is_block_file(target) || fs::is_character_file(target) ? "a device"
+                         : fs::is_socket(target)                                      ? "a socket"
+                         : !fs::exists(target)                                        ? "a link to nothing"
+                                                                                      : "not a regular file";
+      *error = dir + ": '" + name + "' is " + kind + "; --dir takes regular files only";
+      return false;
+    }
+    if (links != nullptr && it->is_symlink(ignored)) links->push_back(name);
+    names->push_back(name);
   }
   if (code) {
     *error = dir + ": cannot list: " + code.message();
     return false;
   }
   std::sort(names->begin(), names->end());
+  return true;
+}
+
+bool ClearOutput(const std::string& path, bool remove, std::string* error) {
+  std::error_code code;
+  fs::file_status status = fs::symlink_status(path, code);
+  if (!fs::exists(status)) return true;
+  if (!remove) {
+    *error = path + ": exists (give --force to replace it)";
+    return false;
+  }
+  fs::remove(path, code);
+  if (code) {
+    *error = path + ": cannot remove: " + code.message();
+    return false;
+  }
   return true;
 }
 

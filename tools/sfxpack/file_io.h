@@ -12,9 +12,14 @@ namespace sfx {
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 // At most limit bytes from the start of the file.
 bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>* bytes, std::string* error);
+// Who may read a file the tool writes: everyone the umask lets in, or its owner alone (private keys).
+enum class FileAccess { kShared, kOwnerOnly };
+
 // A file written through a temporary file beside path and renamed over path by Commit, so that a
 // failed or abandoned write never leaves a half-written output under the final name. The temporary
-// file goes on destruction unless committed.
+// file has a name of its own, is created exclusively (never through a link planted at its name),
+// with access's mode from its first moment, and is flushed to the disk before the rename; every
+// step's failure is reported and removes it, and so does destruction before Commit.
 class ReplacingFile {
  public:
   ReplacingFile() = default;
@@ -22,7 +27,7 @@ class ReplacingFile {
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  bool Open(const std::string& path, std::string* error);
+  bool Open(const std::string& path, std::string* error, FileAccess access = FileAccess::kShared);
   bool Write(const uint8_t* bytes, size_t length, std::string* error);
   bool Commit(std::string* error);
 
@@ -30,12 +35,15 @@ class ReplacingFile {
   void Abandon();
 
   std::string path_, temporary_;
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
 };
 
-// Writes through a temporary file beside path and renames it over path, so that a failed write
-// never leaves a half-written output under the final name.
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+// The whole of bytes through a ReplacingFile.
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
+                    FileAccess access = FileAccess::kShared);
+// Creates a file that does not exist yet, never through a link, with access's mode from the start:
+// for the temporary files above, and tests. Returns a descriptor, or -1 with errno set.
+int CreateNewFile(const std::string& path, FileAccess access);
 // The size of a regular file, from its metadata: nothing is read. Anything but a regular file is an
 // error.
 bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error);
@@ -45,9 +53,15 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
 void RemoveFileIfPresent(const std::string& path);
 // Modification time in seconds since 1970 UTC.
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error);
-// Regular files directly inside dir, sorted by name; subdirectories are an error.
-bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error);
+// Regular files directly inside dir, sorted by name, links to regular files included (their names
+// also go to links, when given). Subdirectories, FIFOs, devices, sockets and dangling links are an
+// error: reading a FIFO or a device would never end.
+bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error,
+                   std::vector<std::string>* links = nullptr);
 bool MakeDirectory(const std::string& dir, std::string* error);
+// For an output about to be created new at path: true when nothing stands there; with remove, what
+// stands there (a link itself, not its target) is removed first. Otherwise false, error saying why.
+bool ClearOutput(const std::string& path, bool remove, std::string* error);
 
 }  // namespace sfx
 

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/signing/signature_records.h"
 
 namespace sfx {
@@ -44,30 +46,51 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-bool CopySource(const ListedSource& source, ByteVector* buffer, DigestingOutput* output, std::string* error) {
+// Reads source in pieces of the buffer's size, handing each to use; false when it cannot be read, when
+// use fails, or when it no longer has the size it was measured at.
+bool ReadSource(const ListedSource& source, ByteVector* buffer,
+                const std::function<bool(const uint8_t*, size_t)>& use, std::string* error) {
   std::unique_ptr<std::FILE, FileCloser> input(std::fopen(source.path.c_str(), "rb"));
   if (!input) {
     *error = source.path + ": cannot open: " + std::strerror(errno);
     return false;
   }
-  uint64_t copied = 0;
+  uint64_t read = 0;
   for (;;) {
     size_t got = std::fread(buffer->data(), 1, buffer->size(), input.get());
     if (got == 0) break;
-    copied += got;
-    if (copied > source.size) break;
-    if (!output->Write(buffer->data(), got, error)) return false;
+    read += got;
+    if (read > source.size) break;
+    if (!use(buffer->data(), got)) return false;
   }
   if (std::ferror(input.get())) {
     *error = source.path + ": cannot read: " + std::strerror(errno);
     return false;
   }
-  if (copied != source.size) {
+  if (read != source.size) {
     *error = source.path + ": changed while the package was built (it was " + std::to_string(source.size) +
              " bytes)";
     return false;
   }
   return true;
+}
+
+// The block keyed by the signer over every input (prefix_block.h): the listed files are read once
+// for it, in pieces, before they are copied.
+bool PrefixBlock(const StreamedPackage& package, const SigningKey& signer, ByteVector* buffer, ByteVector* block,
+                 std::string* error) {
+  PrefixBlockInputs inputs;
+  inputs.Begin(package.stub, package.mainProgram, package.commandTemplate, package.files.size());
+  for (const ListedSource& source : package.files) {
+    inputs.AddFile(source.name, source.size);
+    auto add = [&](const uint8_t* bytes, size_t length) {
+      inputs.AddBytes(bytes, length);
+      return true;
+    };
+    if (!ReadSource(source, buffer, add, error)) return false;
+    inputs.EndFile(source.time);
+  }
+  return inputs.Finish(signer, block, error);
 }
 
 }  // namespace
@@ -79,9 +102,12 @@ bool WritePackageFile(const StreamedPackage& package, const SigningKey& signer, 
   *error = ListedNamesProblem(names);
   if (!error->empty()) return false;
 
+  ByteVector buffer(kCopyChunkSize), prefixBlock;
+  if (!PrefixBlock(package, signer, &buffer, &prefixBlock, error)) return false;
   // Everything but the listed files' bytes is laid out first, so that the size is known before a
   // byte is written.
   PackageLayout head(package.stub);
+  head.AddRaw(prefixBlock);
   uint32_t programOffset = 0, programSize = 0;
   if (head.AddBlob(package.mainProgram, &programOffset, &programSize) != kOk) {
     *error = "cannot compress the setup program";
@@ -108,9 +134,9 @@ bool WritePackageFile(const StreamedPackage& package, const SigningKey& signer, 
 
   DigestingOutput output(kind);
   if (!output.Open(out, error) || !output.Write(head.bytes(), error)) return false;
-  ByteVector buffer(kCopyChunkSize);
   for (const auto& file : package.files) {
-    if (!CopySource(file, &buffer, &output, error)) return false;
+    auto copy = [&](const uint8_t* bytes, size_t length) { return output.Write(bytes, length, error); };
+    if (!ReadSource(file, &buffer, copy, error)) return false;
   }
   return output.Write(tail.bytes(), error) && output.Finish(signer, kind, error);
 }

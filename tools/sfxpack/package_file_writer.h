@@ -1,6 +1,7 @@
-// Writes a signed package file in one pass: the stub and the compressed setup program from memory,
-// then the listed files copied from their sources in bounded chunks, the directory, the trailer and
-// the signature record, every byte digested on its way out. The memory a build takes grows with the
+// Writes a signed package file in one pass: the stub, the prefix block and the compressed setup
+// program from memory, then the listed files copied from their sources in bounded chunks, the
+// directory, the trailer and the signature record, every byte digested on its way out. The listed
+// files are read twice, in the same chunks: once for the prefix block, which goes before them. The memory a build takes grows with the
 // stub and the setup program, not with the listed files.
 #ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
 #define SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
@@ -34,7 +35,8 @@ struct StreamedPackage {
 constexpr size_t kCopyChunkSize = 1u << 20;
 
 // Writes package, signed with a record of kind, to out through a temporary file that replaces out
-// only once complete. The same bytes LayOutPackage and SignPackage give for the same inputs. Returns
+// only once complete. The same bytes MakePrefixBlock, LayOutPackage and SignPackage give for the same
+// inputs. Returns
 // false with a one-line error; *size receives the file's size.
 bool WritePackageFile(const StreamedPackage& package, const SigningKey& signer, SignatureKind kind,
                       const std::string& out, uint64_t* size, std::string* error);

@@ -7,6 +7,7 @@
 
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/signing/signature_records.h"
 
 namespace sfx {
@@ -23,7 +24,7 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
   streamed.stub = test::BytesOf("MZ stub bytes and its record");
   streamed.mainProgram = test::NoiseBytes(5000, 6);
   streamed.commandTemplate = "/q %CMDLINE%";
-  PackageSpec spec{streamed.stub, streamed.mainProgram, streamed.commandTemplate, {}};
+  PackageSpec spec{streamed.stub, {}, streamed.mainProgram, streamed.commandTemplate, {}};
   uint32_t time = 1000000000;
   for (const auto& [name, bytes] : sources) {
     test::WriteFileBytes(dir.File(name), bytes);
@@ -35,6 +36,7 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
     SCOPED_TRACE(kind);
     ByteVector expected;
     std::string error;
+    ASSERT_TRUE(MakePrefixBlock(test::TestSigningKey(), spec, &spec.prefixBlock, &error)) << error;
     ASSERT_EQ(LayOutPackage(spec, &expected, &error), kOk) << error;
     ASSERT_EQ(SignPackage(test::TestSigningKey(), kind, &expected, &error), kOk) << error;
     uint64_t size = 0;

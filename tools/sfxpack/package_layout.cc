@@ -85,7 +85,7 @@ std::string ListedNamesProblem(const std::vector<std::string>& names) {
 }
 
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error) {
-  uint64_t total = spec.stub.size() + spec.mainProgram.size() + 4096;
+  uint64_t total = spec.stub.size() + spec.prefixBlock.size() + spec.mainProgram.size() + 4096;
   std::vector<std::string> names;
   for (const auto& file : spec.files) {
     names.push_back(file.name);
@@ -100,6 +100,7 @@ ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* 
   }
 
   PackageLayout layout(spec.stub);
+  layout.AddRaw(spec.prefixBlock);
   uint32_t programOffset = 0;
   uint32_t programSize = 0;
   if (layout.AddBlob(spec.mainProgram, &programOffset, &programSize) != kOk) {

@@ -69,13 +69,16 @@ std::string ListedNamesProblem(const std::vector<std::string>& names);
 
 struct PackageSpec {
   ByteVector stub;  // with its key already stamped
+  // Written right after the stub, before the first blob, referred to by nothing (prefix_block.h);
+  // none when empty.
+  ByteVector prefixBlock;
   ByteVector mainProgram;
   std::string commandTemplate;
   std::vector<PackageFile> files;
 };
 
-// The unsigned package for spec: stub, main program blob, the files raw, the directory ("MODE"
-// "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses names the stub would refuse and
+// The unsigned package for spec: stub, prefix block, main program blob, the files raw, the directory
+// ("MODE" "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses names the stub would refuse and
 // packages that would not fit in 2 GiB; error then says why.
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error);
 

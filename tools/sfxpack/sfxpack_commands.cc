@@ -16,6 +16,7 @@
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
 #if defined(_WIN32)
@@ -138,7 +139,8 @@ int RunKeygen(const ParsedArgs& args) {
   if (!args.Has("force")) {
     for (const std::string& path : {prefix + ".key", prefix + ".pub"}) {
       std::error_code code;
-      if (std::filesystem::exists(path, code) || code) {
+      // A link counts, even one that points nowhere.
+      if (std::filesystem::symlink_status(path, code).type() != std::filesystem::file_type::not_found) {
         return Fail("keygen: --out " + prefix + ": " + path + " already exists (give --force to replace it)");
       }
     }
@@ -204,14 +206,14 @@ bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
 }
 
 // The unsigned package in memory, for the code-signing flows, which hand the whole file to a signer.
-bool LayOutInMemory(const StreamedPackage& package, ByteVector* out, std::string* error) {
-  PackageSpec spec{package.stub, package.mainProgram, package.commandTemplate, {}};
+bool LayOutInMemory(const StreamedPackage& package, const SigningKey& signer, ByteVector* out, std::string* error) {
+  PackageSpec spec{package.stub, {}, package.mainProgram, package.commandTemplate, {}};
   for (const ListedSource& source : package.files) {
     PackageFile file{source.name, {}, source.time};
     if (!ReadWholeFile(source.path, &file.bytes, error)) return false;
     spec.files.push_back(std::move(file));
   }
-  return LayOutPackage(spec, out, error) == kOk;
+  return MakePrefixBlock(signer, spec, &spec.prefixBlock, error) && LayOutPackage(spec, out, error) == kOk;
 }
 
 // The listed files of a build, in the order they are packed: every --file, then the files of --dir.
@@ -226,8 +228,14 @@ bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::
   }
   if (args.Has("dir")) {
     std::string dir = args.Get("dir");
-    std::vector<std::string> names;
-    if (!ListDirectory(dir, &names, error)) return false;
+    std::vector<std::string> names, links;
+    if (!ListDirectory(dir, &names, error, &links)) return false;
+    if (args.Has("verbose")) {
+      for (const auto& link : links) {
+        std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
+                     JoinPath(dir, link.c_str()).c_str());
+      }
+    }
     for (const auto& name : names) listed->push_back({"--dir " + dir, JoinPath(dir, name.c_str()), name});
   }
   return true;
@@ -307,7 +315,7 @@ int RunBuild(const ParsedArgs& args) {
     // The code signer works on the whole file: the package is laid out in memory.
     Progress(verbose, "compressing");
     ByteVector bytes;
-    if (!LayOutInMemory(package, &bytes, &error)) return Fail("build: " + error);
+    if (!LayOutInMemory(package, signer, &bytes, &error)) return Fail("build: " + error);
     Progress(verbose, "signing");
     if (verbose) std::fprintf(stderr, "\n");  // the signing command writes its own lines
     const RecordSigner sign = [&](ByteVector* toSign, std::string* signError) {
@@ -441,6 +449,13 @@ int RunExtract(const ParsedArgs& args) {
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return Fail(OpenFailure(file, result));
   if (!MakeDirectory(dir, &error)) return Fail(error);
+  // Every output is created new and never through a link; what stands at an output's name already is
+  // an error, or with --force is removed first (a link itself, never what it points to).
+  std::vector<std::string> outputs = {kMainProgramName};
+  for (const ArchiveEntry& entry : archive.entries) outputs.push_back(entry.name);
+  for (const std::string& name : outputs) {
+    if (!ClearOutput(JoinPath(dir, name.c_str()), args.Has("force"), &error)) return Fail(error);
+  }
   std::string setup = JoinPath(dir, kMainProgramName);
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (error " + std::to_string(result) + ")");
@@ -467,7 +482,8 @@ const std::vector<CommandSpec>& Commands() {
        0, RunStampKey},
       {"build",
        "--stub STUB --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] -o OUT",
+       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] "
+       "-o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        {{"stub", 0, "STUB", false, "the stub executable"},
         {"key", 0, "KEY", false, "private key (PEM)"},
@@ -477,6 +493,7 @@ const std::vector<CommandSpec>& Commands() {
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
+        {"verbose", 'v', nullptr, false, "say what is done on the way (links followed in --dir)"},
         {"authenticode", 0, "COMMAND", false,
          "code-sign the package: COMMAND signs {in} into {out} (run by the shell), for example "
          "'osslsigncode sign -certs c.crt -key c.key -in {in} -out {out}'"},
@@ -492,8 +509,10 @@ const std::vector<CommandSpec>& Commands() {
       {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},
       {"list", "[--pub PUB] [--json] FILE", "Show a verified package's directory.",
        {kPubOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},
-      {"extract", "[--pub PUB] FILE DIR", "Verify, then extract setup.ovr and every listed file into DIR.",
-       {kPubOption}, 2, RunExtract},
+      {"extract", "[--pub PUB] [--force] FILE DIR",
+       "Verify, then extract setup.ovr and every listed file into DIR.",
+       {kPubOption, {"force", 0, nullptr, false, "remove files already standing at the outputs' names"}}, 2,
+       RunExtract},
   };
   return commands;
 }

@@ -6,10 +6,6 @@
 #include "tools/sfxpack/signing/signature_records.h"
 #include "tools/sfxpack/file_io.h"
 
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
-
 namespace sfx {
 namespace {
 
@@ -20,8 +16,9 @@ bool ReadText(const std::string& path, std::string* text, std::string* error) {
   return true;
 }
 
-bool WriteText(const std::string& path, const std::string& text, std::string* error) {
-  return WriteWholeFile(path, ByteVector(text.begin(), text.end()), error);
+bool WriteText(const std::string& path, const std::string& text, std::string* error,
+               FileAccess access = FileAccess::kShared) {
+  return WriteWholeFile(path, ByteVector(text.begin(), text.end()), error, access);
 }
 
 bool SameKey(const DsaPublicKey& a, const DsaPublicKey& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -36,10 +33,8 @@ bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicP
     *error = "keygen: " + *error;
     return false;
   }
-  if (!WriteText(privatePath, privatePem, error)) return false;
-#if !defined(_WIN32)
-  chmod(privatePath.c_str(), 0600);
-#endif
+  // Owner-only from the moment the file exists, not after it has been written and renamed.
+  if (!WriteText(privatePath, privatePem, error, FileAccess::kOwnerOnly)) return false;
   return WriteText(publicPath, publicPem, error);
 }
 

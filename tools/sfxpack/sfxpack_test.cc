@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,11 +16,21 @@
 #include "sfxstub/verify/signed_file.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_commands.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace sfx {
 namespace {
+
+namespace fs = std::filesystem;
 
 using test::Bytes;
 
@@ -153,6 +166,84 @@ TEST_F(SfxpackTest, SameInputsGiveByteIdenticalPackages) {
   SfxArchive archive(PublicKey("k.pub"));
   ASSERT_EQ(archive.Open(dir.File("one.exe").c_str()), kOk);
   for (const auto& entry : archive.entries) EXPECT_EQ(entry.time, 1000000000u) << "clamped to the epoch";
+}
+
+// Right after the stub and its record lie the 32 bytes of the prefix block, then the first blob;
+// nothing refers to the block, so the archive code (the stub's) reads the package as before.
+TEST_F(SfxpackTest, PrefixBlockLiesBetweenTheStubAndTheFirstBlob) {
+  const std::string package = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(package)), kExitOk);
+  const size_t stubEnd = FakeStub().size() + kBinarySignatureRecordSize;
+  SfxArchive archive(PublicKey("k.pub"));
+  ASSERT_EQ(archive.Open(package.c_str()), kOk);
+  EXPECT_EQ(archive.mainProgramOffset, stubEnd + kPrefixBlockSize);
+  const std::string out = dir.File("out");
+  ASSERT_EQ(RunTool({"extract", package, out}), kExitOk);
+  EXPECT_EQ(test::ReadFileBytes(out + "/setup.ovr"), setup);
+
+  // The block is the one the key and the inputs give.
+  SigningKey signer;
+  std::string error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("k.key"), &signer, &error)) << error;
+  Bytes bytes = test::ReadFileBytes(package);
+  PackageSpec spec;
+  spec.stub.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(stubEnd));
+  spec.mainProgram = setup;
+  spec.commandTemplate = "/q %CMDLINE%";
+  const char* sources[] = {"a.txt", "b.bin", "payload/c.dat", "payload/d.dat"};
+  for (size_t i = 0; i < archive.entries.size(); ++i) {
+    spec.files.push_back({archive.entries[i].name, test::ReadFileBytes(dir.File(sources[i])), archive.entries[i].time});
+  }
+  ByteVector block;
+  ASSERT_TRUE(MakePrefixBlock(signer, spec, &block, &error)) << error;
+  EXPECT_EQ(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(stubEnd),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(stubEnd + kPrefixBlockSize)),
+            block);
+}
+
+// The block is the same for the same key and inputs, and changes with the key and with any input.
+TEST_F(SfxpackTest, PrefixBlockChangesWithTheKeyAndWithEveryInput) {
+  SigningKey signer, other;
+  std::string error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("k.key"), &signer, &error)) << error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("other.key"), &other, &error)) << error;
+  PackageSpec base;
+  base.stub = FakeStub();
+  base.mainProgram = setup;
+  base.commandTemplate = "/q";
+  base.files = {{"a.txt", test::BytesOf("alpha"), 100}, {"b.txt", test::BytesOf("beta"), 200}};
+  auto blockOf = [&](const SigningKey& key, const PackageSpec& spec) {
+    ByteVector block;
+    EXPECT_TRUE(MakePrefixBlock(key, spec, &block, &error)) << error;
+    EXPECT_EQ(block.size(), kPrefixBlockSize);
+    return block;
+  };
+  const ByteVector reference = blockOf(signer, base);
+  EXPECT_EQ(blockOf(signer, base), reference);
+  EXPECT_NE(blockOf(other, base), reference) << "another key";
+  struct Case {
+    const char* change;
+    std::function<void(PackageSpec*)> apply;
+  };
+  const Case cases[] = {
+      {"a stub byte", [](PackageSpec* s) { s->stub[100] ^= 1; }},
+      {"a main program byte", [](PackageSpec* s) { s->mainProgram[0] ^= 1; }},
+      {"the template", [](PackageSpec* s) { s->commandTemplate += " "; }},
+      {"a file's name", [](PackageSpec* s) { s->files[0].name = "c.txt"; }},
+      {"a file's bytes", [](PackageSpec* s) { s->files[1].bytes.back() ^= 1; }},
+      {"a file's time", [](PackageSpec* s) { s->files[1].time += 1; }},
+      {"the bytes moved between two files",
+       [](PackageSpec* s) {
+         s->files[0].bytes = test::BytesOf("alphab");
+         s->files[1].bytes = test::BytesOf("eta");
+       }},
+      {"one more file", [](PackageSpec* s) { s->files.push_back({"c.txt", {}, 0}); }},
+  };
+  for (const Case& c : cases) {
+    PackageSpec changed = base;
+    c.apply(&changed);
+    EXPECT_NE(blockOf(signer, changed), reference) << c.change;
+  }
 }
 
 TEST_F(SfxpackTest, BuildStampsAnEmptyStubAndRefusesAnotherKeyUnlessRestamped) {
@@ -352,6 +443,151 @@ TEST_F(SfxpackTest, OpensslKeysBuildAndVerify) {
   EXPECT_EQ(RunTool({"verify", "--pub", pub, dir.File("pkg.exe")}), kExitOk);
   EXPECT_EQ(RunTool({"verify", "--pub", keys->File("k.pub"), dir.File("pkg.exe")}), kExitFailed);
 }
+
+#if !defined(_WIN32)
+// Sets the process's umask for a scope: with 0, a file's mode is exactly the one it was created with.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : saved_(umask(mask)) {}
+  ~Umask() { umask(saved_); }
+
+ private:
+  mode_t saved_;
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info.st_mode;
+}
+
+// A private key is owner-only from the moment its file exists, whatever the umask, and links planted
+// where it is written (the final name, the name a temporary file once had) are never written through.
+TEST_F(SfxpackTest, PrivateKeyIsOwnerOnlyFromTheStartAndNeverWrittenThroughALink) {
+  Umask open(0);
+  const Bytes victim = test::BytesOf("someone else's file");
+  test::WriteFileBytes(dir.File("victim1"), victim);
+  test::WriteFileBytes(dir.File("victim2"), victim);
+  fs::create_symlink(dir.File("victim1"), dir.File("k.key.tmp~"));
+  fs::create_symlink(dir.File("victim2"), dir.File("k.key"));
+  EXPECT_EQ(RunTool({"keygen", "--out", dir.File("k")}), kExitFailed) << "k.key is there";
+  ASSERT_EQ(RunTool({"keygen", "--out", dir.File("k"), "--force"}), kExitOk);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim1")), victim);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim2")), victim);
+  EXPECT_TRUE(S_ISREG(ModeOf(dir.File("k.key"))));
+  EXPECT_EQ(ModeOf(dir.File("k.key")) & 0777, 0600u);
+  EXPECT_EQ(ModeOf(dir.File("victim1")) & 0777, 0666u) << "a link's target keeps its mode";
+  SigningKey key;
+  std::string error;
+  EXPECT_TRUE(LoadSigningKey(dir.File("k.key"), &key, &error)) << error;
+  // No temporary file stays behind.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    std::string name = entry.path().filename().string();
+    if (name.find(".tmp~") != std::string::npos && name != "k.key.tmp~") names.push_back(name);
+  }
+  EXPECT_TRUE(names.empty()) << names[0];
+}
+
+// extract never writes through what already stands at an output's name (a link planted there, a
+// file left from before): that is an error, and --force removes it (a link itself, not its target).
+TEST_F(SfxpackTest, ExtractRefusesExistingOutputsAndForceRemovesThemNotTheirTargets) {
+  const std::string package = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(package)), kExitOk);
+  const Bytes victim = test::BytesOf("someone else's file");
+  test::WriteFileBytes(dir.File("victim"), victim);
+  const std::string out = dir.File("out");
+  fs::create_directory(out);
+  fs::create_symlink(dir.File("victim"), out + "/setup.ovr");
+  test::WriteFileBytes(out + "/first.txt", test::BytesOf("left from before"));
+  EXPECT_EQ(RunTool({"extract", package, out}), kExitFailed);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim")), victim);
+  EXPECT_EQ(test::ReadFileBytes(out + "/first.txt"), test::BytesOf("left from before"));
+
+  EXPECT_EQ(RunTool({"extract", "--force", package, out}), kExitOk);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim")), victim);
+  EXPECT_FALSE(fs::is_symlink(out + "/setup.ovr"));
+  EXPECT_EQ(test::ReadFileBytes(out + "/setup.ovr"), setup);
+  EXPECT_EQ(test::ReadFileBytes(out + "/first.txt"), test::BytesOf("alpha"));
+}
+
+// --dir takes regular files, through links too (which -v reports); a FIFO, a device or a socket is
+// refused with the reason, where reading it would never end or would read nothing real. The FIFO
+// comes last: before this was refused, reading it blocked for good.
+TEST_F(SfxpackTest, DirRefusesWhatIsNoRegularFileAndFollowsLinksToFiles) {
+  const std::string payload = dir.File("payload");
+  fs::create_symlink(dir.File("a.txt"), payload + "/linked.txt");
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args.push_back("-v");
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(RunTool(args), kExitOk);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find(payload + "/linked.txt is a link"), std::string::npos) << said;
+  SfxArchive archive(PublicKey("k.pub"));
+  ASSERT_EQ(archive.Open(dir.File("pkg.exe").c_str()), kOk);
+  ASSERT_EQ(archive.entries.size(), 5u);
+  EXPECT_EQ(archive.entries[4].name, "linked.txt");
+  EXPECT_EQ(archive.entries[4].size, 5u);
+
+  struct Case {
+    const char* kind;
+    std::function<void(const std::string&)> make;
+  };
+  const Case cases[] = {
+      {"a device", [](const std::string& path) { fs::create_symlink("/dev/null", path); }},
+      {"a socket",
+       [](const std::string& path) {
+         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+         EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
+         close(fd);
+       }},
+      {"a link to nothing", [](const std::string& path) { fs::create_symlink("/nonexistent-sfx", path); }},
+      {"a FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+  };
+  for (const Case& c : cases) {
+    const std::string odd = payload + "/odd";
+    fs::remove(odd);
+    c.make(odd);
+    testing::internal::CaptureStderr();
+    const int exit = RunTool(BuildArgs(dir.File("odd.exe")));
+    const std::string error = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(exit, kExitFailed) << c.kind;
+    EXPECT_NE(error.find("'odd' is " + std::string(c.kind)), std::string::npos) << error;
+  }
+}
+
+// The temporary files are created with their final mode and never open what already has the name.
+TEST_F(SfxpackTest, NewFilesAreExclusiveAndOwnerOnlyWhenAsked) {
+  Umask open(0);
+  struct Case {
+    FileAccess access;
+    mode_t mode;
+  };
+  for (const Case& c : {Case{FileAccess::kOwnerOnly, 0600}, Case{FileAccess::kShared, 0666}}) {
+    const std::string path = dir.File("new");
+    fs::remove(path);
+    int fd = CreateNewFile(path, c.access);
+    ASSERT_GE(fd, 0);
+    struct stat info {};
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, c.mode);
+    close(fd);
+  }
+  test::WriteFileBytes(dir.File("kept"), test::BytesOf("kept"));
+  fs::create_symlink(dir.File("kept"), dir.File("link"));
+  fs::create_symlink(dir.File("nowhere"), dir.File("dangling"));
+  for (const char* name : {"kept", "link", "dangling"}) {
+    errno = 0;
+    EXPECT_EQ(CreateNewFile(dir.File(name), FileAccess::kOwnerOnly), -1) << name;
+    EXPECT_EQ(errno, EEXIST) << name;
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("kept")), test::BytesOf("kept"));
+  EXPECT_FALSE(fs::exists(dir.File("nowhere")));
+}
+#endif
 
 }  // namespace
 }  // namespace sfx
