@@ -50,13 +50,15 @@ def compressible(rng, size):
 
 def write_workload(name, setup_size, file_sizes, seed):
     root = WORK / name
-    stamp = root / f".complete-{setup_size}-{len(file_sizes)}-{sum(file_sizes)}"
+    stamp = root / f".complete-pe-{setup_size}-{len(file_sizes)}-{sum(file_sizes)}"
     if stamp.exists():
         return root
     shutil.rmtree(root, ignore_errors=True)
     (root / "files").mkdir(parents=True)
     rng = random.Random(seed)
-    (root / "setup.exe").write_bytes(compressible(rng, setup_size))
+    # The headers sfxpack checks a setup program for ("MZ", "PE" where it points, amd64), then data.
+    header = b"MZ" + bytes(58) + b"\x40\0\0\0PE\0\0\x64\x86"
+    (root / "setup.exe").write_bytes(header + compressible(rng, setup_size - len(header)))
     for i, size in enumerate(file_sizes):
         (root / "files" / f"payload{i:03d}.bin").write_bytes(rng.randbytes(size))
     epoch = 1700000000

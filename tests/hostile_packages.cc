@@ -335,8 +335,11 @@ std::vector<HostileRow> HostilePackages::Rows() const {
   signedRow("directory-blob-inflates-past-its-size", S::kOpening, kErrorFileInvalid, W::kEverywhere,
             StandardDirectory, OneShort(false));
 
-  // Names that would leave the directory, or name no file: the whole package is refused.
-  const char* const escaping[] = {"..\\x", "a\\..\\..\\x", "C:\\x", "\\\\server\\x", "x:stream", ""};
+  // Names that would leave the directory, name no file or a device, or replace a file the stub writes
+  // itself: the whole package is refused.
+  const char* const escaping[] = {"..\\x", "a\\..\\..\\x", "C:\\x", "\\\\server\\x", "x:stream", "",
+                                  "sub\\x.txt", "Setup.Ovr", "KELVO~1.SET", "NUL .txt", "COM\xc2\xb9",
+                                  "\xff.txt"};
   for (size_t i = 0; i < sizeof escaping / sizeof escaping[0]; ++i) {
     signedRow("unsafe-name-" + std::to_string(i + 1), S::kOpening, kErrorFileInvalid, W::kEverywhere,
               [&, i](const PackageParts& p) {
@@ -352,24 +355,15 @@ std::vector<HostileRow> HostilePackages::Rows() const {
     signedRow(std::string("unsafe-name-") + unsafe.first, S::kOpening, kErrorFileInvalid, W::kHostOnly,
               OneFile(unsafe.second, 0, 1));
   }
-  // A folder the package does not make.
-  signedRow("name-in-missing-folder", S::kExtractingFiles, kErrorFileNotFound, W::kWindowsOnly,
-            OneFile("sub\\x.txt", 0, 1));
-
-  // The same name twice: the second is refused rather than written over the first.
-  const ListedFile& first = standard[0];
-  const ListedFile& second = standard[1];
-  auto twice = [&](const std::string& later) {
-    return [=](const PackageParts& p) {
-      return Directory(p, ListOf({Record("dup.txt", p.fileOffsets[1], static_cast<uint32_t>(second.bytes.size()), second.time),
-                                  Record(later, p.fileOffsets[0], static_cast<uint32_t>(first.bytes.size()), first.time)}));
-    };
-  };
-  signedRow("duplicate-names", S::kExtractingFiles, kErrorAlreadyExists, W::kEverywhere, twice("dup.txt"),
-            nullptr, {{"dup.txt", second.bytes, second.time}});
-  // The file system takes the two spellings for one name.
-  signedRow("duplicate-names-differing-in-case", S::kExtractingFiles, kErrorAlreadyExists, W::kWindowsOnly,
-            twice("DUP.TXT"), nullptr, {{"dup.txt", second.bytes, second.time}});
+  // The same name twice, or in another case: one file to Windows, so the package is refused.
+  const std::pair<const char*, const char*> laterNames[] = {{"", "dup.txt"}, {"-differing-in-case", "DUP.TXT"}};
+  for (const auto& [suffix, later] : laterNames) {
+    signedRow(std::string("duplicate-names") + suffix, S::kOpening, kErrorFileInvalid, W::kEverywhere,
+              [later = later](const PackageParts& p) {
+                return Directory(p, ListOf({Record("dup.txt", p.fileOffsets[0], 3, 0),
+                                            Record(later, p.fileOffsets[0], 3, 0)}));
+              });
+  }
   return rows;
 }
 

@@ -65,30 +65,12 @@ std::string ReadText(ByteStream& stream, uint32_t length) {
   return block ? std::string(reinterpret_cast<const char*>(block.get()), length) : std::string();
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Names Windows maps to devices whatever the folder or the extension.
-bool IsDeviceName(const std::string& component) {
-  std::string stem = component.substr(0, component.find('.'));
-  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
-      stem == "CONOUT$") {
-    return true;
-  }
-  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-         stem[3] >= '0' && stem[3] <= '9';
-}
-
-bool IsSafeComponent(const std::string& component) {
-  if (component.empty()) return false;
-  // Windows drops trailing dots and blanks, so "..." or ". ." could come to mean "..".
-  char last = component.back();
-  if (last == '.' || last == ' ') return false;
-  for (char c : component) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::strchr("<>\"|?*:", c) != nullptr) return false;
-  }
-  return !IsDeviceName(component);
+// Two listed files that are one file to Windows: the later would silently replace the earlier.
+bool HasNameClash(const std::vector<ArchiveEntry>& entries) {
+  std::vector<std::string> names;
+  names.reserve(entries.size());
+  for (const auto& entry : entries) names.push_back(entry.name);
+  return FindNameClash(names, nullptr, nullptr);
 }
 
 bool WithinSignedRange(uint32_t offset, uint32_t size, uint32_t signedLength) {
@@ -107,18 +89,6 @@ bool SetFileTimes(const std::string& path, uint32_t time) {
 }
 
 }  // namespace
-
-bool IsSafeEntryName(const std::string& name) {
-  if (name.empty() || IsSeparator(name[0])) return false;
-  size_t start = 0;
-  for (;;) {
-    size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (!IsSafeComponent(name.substr(start, end - start))) return false;
-    if (end == name.size()) return true;
-    start = end + 1;
-  }
-}
 
 bool IsPackageSignatureKind(uint32_t kind) { return kind == kBinarySignature; }
 
@@ -198,6 +168,7 @@ ResultCode SfxArchive::ParseDirectory(ByteStream& directory) {
     directory.Seek(static_cast<int32_t>(chunk.next), kSeekSet);
   }
   if (mode != kExtractMode) return kErrorInvalidParameter;
+  if (result == kOk && HasNameClash(entries)) return kErrorFileInvalid;
   return result;
 }
 

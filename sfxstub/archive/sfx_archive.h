@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sfxstub/archive/byte_stream.h"
+#include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/file_stream.h"
 #include "sfxstub/result_code.h"
 #include "sfxstub/verify/dsa_public_key.h"
@@ -78,10 +79,6 @@ class SfxArchive {
 // signature verifies, but its digest leaves out every byte outside 0x20..0x7F (machine code,
 // compressed data), which could then be changed at will under a valid signature.
 bool IsPackageSignatureKind(uint32_t kind);
-
-// True when name is safe to create inside the extraction directory: not empty, not absolute or
-// rooted, no drive, no ':' and no "." or ".." component ('\\' and '/' both separate).
-bool IsSafeEntryName(const std::string& name);
 
 }  // namespace sfx
 

@@ -99,13 +99,15 @@ uint32_t SetupDriver::Run(const std::string& commandLine) {
   }
 
   services.StopProgress();
+  // The directory goes before the box: nobody may answer it in an unattended run, which is then
+  // killed, and must leave nothing behind.
+  if (!tempDirectory.empty()) services.RemoveTempDir(tempDirectory);
   if (result != kOk) {
     services.ShowErrorBox(ErrorBoxText(result, stage));
   } else {
     result = exitCode;
   }
   if (switches.msi) result = MapMsiExitCode(result);
-  if (!tempDirectory.empty()) services.RemoveTempDir(tempDirectory);
   services.CloseArchive();
   return result;
 }

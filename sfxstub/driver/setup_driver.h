@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "sfxstub/archive/entry_name.h"
 #include "sfxstub/platform/multibyte.h"
 #include "sfxstub/result_code.h"
 
@@ -17,8 +18,6 @@ namespace sfx {
 enum class RunStage { kOpening = 0, kExtractingMain = 1, kExtractingFiles = 2, kSpawning = 3 };
 
 constexpr char kErrorBoxCaption[] = "Setup Selfextract";
-constexpr char kMainProgramName[] = "setup.ovr";
-constexpr char kRunProgramName[] = "kelvo.setup";
 constexpr int kMaxSetupRuns = 3;
 
 class SetupServices {

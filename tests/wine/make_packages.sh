@@ -4,6 +4,7 @@
 # OUTDIR gets a fresh key, the payload files (with fixed modification times) and:
 #   good.exe     the probe as setup program, three listed files, a template using every placeholder
 #   longcmd.exe  the same with a template too long for the setup program's command line
+#   unicode.exe  the probe and files named with accents, CJK and an emoji (UTF-8), from --dir and --file
 #   large.exe    the probe and one 64 MiB file: extraction lasts long enough under Wine (some
 #                hundreds of ms) for a progress window to be seen, or its absence to mean something
 #   codesigned.exe, codesigned-by-hand.exe
@@ -33,6 +34,11 @@ files=(--file readme.txt="$out/payload/readme.txt" --file data.bin="$out/payload
   -o "$out/good.exe" >/dev/null
 "$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" \
   --command "/long $(printf 'x%.0s' $(seq 300))" -o "$out/longcmd.exe" >/dev/null
+mkdir -p "$out/unicode"
+printf 'accents' >"$out/unicode/résumé ünïcode.txt"
+printf 'cjk' >"$out/unicode/日本語.txt"
+"$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" --command '/unicode' \
+  --dir "$out/unicode" --file "😀 emoji.txt=$out/payload/readme.txt" -o "$out/unicode.exe" >/dev/null
 # The large payload is not kept: only the package is needed.
 head -c $((64 * 1024 * 1024)) /dev/zero >"$out/large.bin"
 "$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" --command '/large' \

@@ -13,7 +13,8 @@
 //   readonly=NAME         mark NAME beside the program read-only
 //   gate=EVENT            after the report, wait until EVENT is set (at most a minute), then exit
 //
-// Report of one run: "run=N", "command_line=", "current_directory=", "module=", "progress_windows="
+// Report of one run, UTF-8 whatever the code page (names and paths are read as UTF-16): "run=N",
+// "command_line=", "current_directory=", "module=", "temp=" (its TEMP), "progress_windows="
 // (process ids owning an "AniProgressClass" window when it started), "everyone_ace=FLAGS:MASK" for
 // each access entry of Everyone on its directory, "file=NAME<TAB>SIZE<TAB>MTIME" (MTIME: seconds
 // since 1970; SIZE "dir" for a directory) for each entry beside it, "held=yes|no" (linger_hold),
@@ -27,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -121,19 +123,28 @@ int64_t UnixTime(const FILETIME& time) {
   return static_cast<int64_t>(value.QuadPart / 10000000ULL) - 11644473600LL;
 }
 
-std::string FilesIn(const std::string& directory) {
+// Text from the system's UTF-16, as UTF-8: what the probe reports does not depend on its code page.
+std::string Utf8(const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.pop_back();
+  return out;
+}
+
+std::string FilesIn(const std::wstring& directory) {
   std::string lines;
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((directory + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return lines;
   do {
-    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+    if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0) continue;
     bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     uint64_t size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-    lines += std::string("file=") + entry.cFileName + "\t" +
-             (isDirectory ? std::string("dir") : std::to_string(size)) + "\t" +
-             std::to_string(UnixTime(entry.ftLastWriteTime)) + "\n";
-  } while (FindNextFileA(find, &entry));
+    lines += "file=" + Utf8(entry.cFileName) + "\t" + (isDirectory ? std::string("dir") : std::to_string(size)) +
+             "\t" + std::to_string(UnixTime(entry.ftLastWriteTime)) + "\n";
+  } while (FindNextFileW(find, &entry));
   FindClose(find);
   return lines;
 }
@@ -184,8 +195,12 @@ int main(int argc, char** argv) {
   GetModuleFileNameA(nullptr, module, sizeof module);
   std::string directory = module;
   directory = directory.substr(0, directory.find_last_of('\\'));
-  char currentDirectory[MAX_PATH * 2] = "";
-  GetCurrentDirectoryA(sizeof currentDirectory, currentDirectory);
+  wchar_t moduleW[MAX_PATH * 2] = L"";
+  GetModuleFileNameW(nullptr, moduleW, MAX_PATH * 2);
+  std::wstring directoryW = moduleW;
+  directoryW = directoryW.substr(0, directoryW.find_last_of(L'\\'));
+  wchar_t currentDirectory[MAX_PATH * 2] = L"";
+  GetCurrentDirectoryW(MAX_PATH * 2, currentDirectory);
 
   std::string subdirectory = Value(control, "mkdir");
   if (!subdirectory.empty()) CreateDirectoryA((directory + "\\" + subdirectory).c_str(), nullptr);
@@ -194,12 +209,15 @@ int main(int argc, char** argv) {
 
   const uint32_t exitCode = ExitCodeForRun(Value(control, "exit"), run);
   std::string report = "run=" + std::to_string(run) + "\n";
-  report += std::string("command_line=") + GetCommandLineA() + "\n";
-  report += std::string("current_directory=") + currentDirectory + "\n";
-  report += std::string("module=") + module + "\n";
+  report += "command_line=" + Utf8(GetCommandLineW()) + "\n";
+  report += "current_directory=" + Utf8(currentDirectory) + "\n";
+  report += "module=" + Utf8(moduleW) + "\n";
+  wchar_t temp[MAX_PATH * 2] = L"";
+  GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH * 2);
+  report += "temp=" + Utf8(temp) + "\n";
   report += "progress_windows=" + progressOwners + "\n";
   report += EveryoneEntries(directory);
-  report += FilesIn(directory);
+  report += FilesIn(directoryW);
   std::string linger = Value(control, "linger");
   if (!linger.empty()) {
     // Opened before the lingering program starts, so that it holds the file from its first moment.

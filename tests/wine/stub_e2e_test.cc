@@ -272,6 +272,33 @@ TEST_F(StubTest, DamagedPackageShowsTheBoxEvenWhenSilent) {
   }
 }
 
+TEST_F(StubTest, NothingIsLeftWhileTheErrorBoxWaitsNorWhenTheRunIsKilledThere) {
+  Bytes damaged = ReadFileBytes(package);
+  damaged[damaged.size() - 100] ^= 0x01;
+  WriteFileBytes(folder + "\\damaged.exe", damaged);
+  struct Case {
+    std::string package;
+    uint32_t code;
+    const char* words;
+  };
+  // Failing while opening, and after every file was extracted.
+  const Case cases[] = {{folder + "\\damaged.exe", 1006, kOpeningWords},
+                        {packages + "\\longcmd.exe", 206, kSpawningWords}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(CopyFileA(c.package.c_str(), package.c_str(), FALSE));
+    LaunchRequest request = Request("/silent");
+    std::vector<std::string> atBox = {"not called"};
+    request.atFirstBox = [&] { atBox = Entries(temp); };
+    request.killAtFirstBox = true;
+    LaunchOutcome outcome = LaunchAndWatch(request);
+    ASSERT_TRUE(outcome.killedAtBox) << c.package;
+    EXPECT_EQ(outcome.boxTexts, std::vector<std::string>{BoxText(c.code, c.words)});
+    EXPECT_TRUE(atBox.empty()) << c.package << ": " << atBox[0];
+    EXPECT_TRUE(Entries(temp).empty()) << c.package;
+    EXPECT_TRUE(Runs().empty());
+  }
+}
+
 TEST_F(StubTest, CommandLineTooLongForTheSetupProgramIsRefused) {
   ASSERT_TRUE(CopyFileA((packages + "\\longcmd.exe").c_str(), package.c_str(), FALSE));
   LaunchOutcome outcome = Run("/silent");

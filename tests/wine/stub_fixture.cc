@@ -87,6 +87,7 @@ std::vector<ProbeRun> ParseReport(const std::string& text) {
     if (key == "command_line") run.commandLine = value;
     if (key == "current_directory") run.currentDirectory = value;
     if (key == "module") run.module = value;
+    if (key == "temp") run.temp = value;
     if (key == "progress_windows") {
       for (const char* p = value.c_str(); *p;) {
         char* next = nullptr;

@@ -56,6 +56,7 @@ struct ProbeRun {
   std::string commandLine;
   std::string currentDirectory;
   std::string module;
+  std::string temp;  // its TEMP
   std::vector<uint32_t> progressWindowOwners;
   std::vector<std::pair<unsigned, uint32_t>> everyoneEntries;  // flags, mask
   std::map<std::string, SeenFile> files;

@@ -149,12 +149,20 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
         std::string text = BoxText(box);
         if (text.empty()) continue;  // not filled in yet
         outcome.boxTexts.push_back(text);
+        if (outcome.boxTexts.size() == 1 && request.atFirstBox) request.atFirstBox();
+        if (request.killAtFirstBox) {
+          TerminateProcess(created.hProcess, 0xDEAD);
+          WaitForSingleObject(created.hProcess, 5000);
+          outcome.killedAtBox = true;
+          break;
+        }
       } else if (GetTickCount() - seen->second < 500) {
         continue;  // give the box time to close before pressing again
       }
       pressed[box] = GetTickCount();
       PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
+    if (outcome.killedAtBox) break;
     if (GetTickCount() - start > request.timeoutMs) {
       TerminateProcess(created.hProcess, 0xDEAD);
       WaitForSingleObject(created.hProcess, 5000);

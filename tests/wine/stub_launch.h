@@ -6,6 +6,7 @@
 #define SFXSTUB_TESTS_WINE_STUB_LAUNCH_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,11 @@ struct LaunchRequest {
   std::vector<std::pair<std::string, std::string>> setEnvironment;
   std::vector<std::string> unsetEnvironment;
   uint32_t timeoutMs = 120000;  // then the program is killed and timedOut set
+  // Called once, when the first error box is up and filled in, before it is answered.
+  std::function<void()> atFirstBox;
+  // The program is killed at its first error box instead of having it answered, the way an
+  // unattended deployment ends a run that waits for nobody.
+  bool killAtFirstBox = false;
 };
 
 struct LaunchOutcome {
@@ -29,6 +35,7 @@ struct LaunchOutcome {
   uint32_t exitCode = 0;
   uint32_t processId = 0;
   bool timedOut = false;
+  bool killedAtBox = false;
   std::vector<std::string> boxTexts;  // the text of each box pressed, in order
   // A progress window of the launched process or a descendant was up at one of the polls (every
   // 20 ms or so): a window that lives shorter than that may be missed.

@@ -96,41 +96,92 @@ int CreateNewFile(const std::string& path, FileAccess access) {
 #endif
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
-                    FileAccess access) {
+ReplacingFile::~ReplacingFile() { Abandon(); }
+
+void ReplacingFile::Abandon() {
+  if (fd_ < 0) return;
+  SysClose(fd_);
+  fd_ = -1;
+  std::remove(temporary_.c_str());
+}
+
+bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess access) {
+  Abandon();
+  path_ = path;
   // A name nobody can guess and occupy beforehand; a taken one is skipped.
   std::random_device random;
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp~", static_cast<unsigned>(random()),
                   static_cast<unsigned>(random()));
-    temporary = path + suffix;
-    fd = CreateNewFile(temporary, access);
-    if (fd < 0 && errno != EEXIST) break;
+    temporary_ = path + suffix;
+    fd_ = CreateNewFile(temporary_, access);
+    if (fd_ < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) {
+  if (fd_ < 0) {
     *error = Describe(path, "cannot create");
     return false;
   }
-  const char* failed = nullptr;
-  for (size_t done = 0; done < bytes.size() && failed == nullptr;) {
-    size_t chunk = std::min<size_t>(bytes.size() - done, 1u << 30);
-    auto put = SysWrite(fd, bytes.data() + done, chunk);
+  return true;
+}
+
+bool ReplacingFile::Write(const uint8_t* bytes, size_t length, std::string* error) {
+  for (size_t done = 0; fd_ >= 0 && done < length;) {
+    size_t chunk = std::min<size_t>(length - done, 1u << 30);
+    auto put = SysWrite(fd_, bytes + done, chunk);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) failed = "cannot write";
-    else done += static_cast<size_t>(put);
+    if (put <= 0) {
+      *error = Describe(path_, "cannot write");
+      Abandon();
+      return false;
+    }
+    done += static_cast<size_t>(put);
   }
-  if (failed == nullptr && SysSync(fd) != 0) failed = "cannot flush to disk";
-  if (SysClose(fd) != 0 && failed == nullptr) failed = "cannot write";
-  if (failed != nullptr) {
-    *error = Describe(path, failed);
-    std::remove(temporary.c_str());
+  if (fd_ >= 0) return true;
+  *error = path_ + ": cannot write";
+  return false;
+}
+
+bool ReplacingFile::Commit(std::string* error) {
+  if (fd_ < 0) {
+    *error = path_ + ": cannot write";
     return false;
   }
-  if (!RenameFile(temporary, path, error)) {
-    std::remove(temporary.c_str());
+  const char* failed = SysSync(fd_) != 0 ? "cannot flush to disk" : nullptr;
+  if (SysClose(fd_) != 0 && failed == nullptr) failed = "cannot write";
+  fd_ = -1;
+  if (failed != nullptr) {
+    *error = Describe(path_, failed);
+    std::remove(temporary_.c_str());
+    return false;
+  }
+  if (!RenameFile(temporary_, path_, error)) {
+    std::remove(temporary_.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
+                    FileAccess access) {
+  ReplacingFile file;
+  return file.Open(path, error, access) && file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
+}
+
+bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error) {
+  std::error_code code;
+  fs::file_status status = fs::status(path, code);
+  if (code) {
+    *error = path + ": cannot open: " + code.message();
+    return false;
+  }
+  if (!fs::is_regular_file(status)) {
+    *error = path + ": not a regular file";
+    return false;
+  }
+  *size = fs::file_size(path, code);
+  if (code) {
+    *error = path + ": cannot read the size: " + code.message();
     return false;
   }
   return true;

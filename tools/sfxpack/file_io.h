@@ -2,6 +2,7 @@
 #define SFXSTUB_TOOLS_SFXPACK_FILE_IO_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,16 +15,38 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
 // Who may read a file the tool writes: everyone the umask lets in, or its owner alone (private keys).
 enum class FileAccess { kShared, kOwnerOnly };
 
-// Writes through a temporary file beside path and renames it over path, so that a failed write
-// never leaves a half-written output under the final name. The temporary file has a name of its
-// own, is created exclusively (never through a link planted at its name), with access's mode from
-// its first moment, and is flushed to the disk before the rename; every step's failure is reported
-// and removes it.
+// A file written through a temporary file beside path and renamed over path by Commit, so that a
+// failed or abandoned write never leaves a half-written output under the final name. The temporary
+// file has a name of its own, is created exclusively (never through a link planted at its name),
+// with access's mode from its first moment, and is flushed to the disk before the rename; every
+// step's failure is reported and removes it, and so does destruction before Commit.
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  bool Open(const std::string& path, std::string* error, FileAccess access = FileAccess::kShared);
+  bool Write(const uint8_t* bytes, size_t length, std::string* error);
+  bool Commit(std::string* error);
+
+ private:
+  void Abandon();
+
+  std::string path_, temporary_;
+  int fd_ = -1;
+};
+
+// The whole of bytes through a ReplacingFile.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
                     FileAccess access = FileAccess::kShared);
 // Creates a file that does not exist yet, never through a link, with access's mode from the start:
 // for the temporary files above, and tests. Returns a descriptor, or -1 with errno set.
 int CreateNewFile(const std::string& path, FileAccess access);
+// The size of a regular file, from its metadata: nothing is read. Anything but a regular file is an
+// error.
+bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error);
 // Renames from onto to, replacing it.
 bool RenameFile(const std::string& from, const std::string& to, std::string* error);
 // Removes a file when it is there; what cannot be removed is left.

@@ -40,11 +40,14 @@ cmp "$(sed -n 's/^SFX_INSTALL_STUB:FILEPATH=//p' "$build/CMakeCache.txt")" \
     <(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/sfxstub/sfxstub.exe) ||
   fail "the installed stub is not the built one"
 
+# The least a setup program must be: an MZ header pointing to a PE signature for amd64.
+fake_program() { printf 'MZ'; head -c 58 /dev/zero; printf '\100\0\0\0PE\0\0\144\206'; printf 'setup program bytes\n'; }
+
 # Use: from an unpacked root, with no --stub; again after the root has moved.
 use() {  # tool, expected stub
   local tool=$1 stub=$2 out
   cd "$work" && rm -rf use && mkdir use && cd use
-  printf 'setup program bytes\n' > setup.exe
+  fake_program > setup.exe
   mkdir payload && printf 'alpha\n' > payload/a.txt && printf 'beta\n' > payload/b.txt
   out=$(run "$tool" keygen -o k)
   echo "$out"

@@ -1,8 +1,8 @@
 #include "tools/sfxpack/package_layout.h"
 
 #include <cstring>
-#include <set>
 
+#include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/package_blob.h"
 #include "sfxstub/archive/sfx_archive.h"
 
@@ -36,13 +36,13 @@ ResultCode PackageLayout::AddBlob(const ByteVector& data, uint32_t* offset, uint
   size_t start = bytes_.size();
   ResultCode result = WritePackageBlob(data.data(), static_cast<uint32_t>(data.size()), &bytes_);
   if (result != kOk) return result;
-  *offset = static_cast<uint32_t>(start);
+  *offset = static_cast<uint32_t>(base_ + start);
   *size = static_cast<uint32_t>(bytes_.size() - start);
   return kOk;
 }
 
 uint32_t PackageLayout::AddRaw(const ByteVector& data) {
-  uint32_t offset = static_cast<uint32_t>(bytes_.size());
+  uint32_t offset = static_cast<uint32_t>(base_ + bytes_.size());
   bytes_.insert(bytes_.end(), data.begin(), data.end());
   return offset;
 }
@@ -57,21 +57,42 @@ ResultCode PackageLayout::Finish(const ByteVector& directoryChunks) {
   return kOk;
 }
 
+ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programOffset, uint32_t programSize,
+                           const std::vector<FileLocation>& files) {
+  ChunkWriter list;
+  for (const auto& file : files) {
+    ChunkWriter record;
+    record.AddText("NAME", file.name).AddWords("PTRL", {file.offset, file.size, file.time});
+    list.Add("FILE", record.bytes());
+  }
+  ChunkWriter directory;
+  directory.AddText("MODE", "extract")
+      .AddText("CMDL", commandTemplate)
+      .AddWords("CMDP", {programOffset, programSize})
+      .Add("LIST", list.bytes());
+  return directory.bytes();
+}
+
+std::string ListedNamesProblem(const std::vector<std::string>& names) {
+  for (const auto& name : names) {
+    if (const char* problem = EntryNameProblem(name)) return "the name '" + name + "' " + problem;
+  }
+  size_t first = 0, second = 0;
+  if (FindNameClash(names, &first, &second)) {
+    return "the names '" + names[first] + "' and '" + names[second] + "' are one file on Windows";
+  }
+  return std::string();
+}
+
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error) {
   uint64_t total = spec.stub.size() + spec.prefixBlock.size() + spec.mainProgram.size() + 4096;
-  std::set<std::string> names;
+  std::vector<std::string> names;
   for (const auto& file : spec.files) {
-    if (!IsSafeEntryName(file.name)) {
-      *error = "unsafe file name '" + file.name +
-               "' (empty, absolute, with a drive, ':', '.', '..' or a device name)";
-      return kErrorInvalidParameter;
-    }
-    if (!names.insert(file.name).second) {
-      *error = "file name '" + file.name + "' given twice";
-      return kErrorInvalidParameter;
-    }
+    names.push_back(file.name);
     total += file.bytes.size() + 64 + file.name.size();
   }
+  *error = ListedNamesProblem(names);
+  if (!error->empty()) return kErrorInvalidParameter;
   // Deflate never grows data by more than a few bytes per 16 KiB block; the margin covers it.
   if (total + spec.mainProgram.size() / 1000 > kMaxPackageSize) {
     *error = "the package would not fit in 2 GiB";
@@ -86,20 +107,12 @@ ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* 
     *error = "cannot compress the setup program";
     return kErrorNotEnoughMemory;
   }
-  ChunkWriter list;
+  std::vector<FileLocation> locations;
   for (const auto& file : spec.files) {
     uint32_t offset = layout.AddRaw(file.bytes);
-    ChunkWriter record;
-    record.AddText("NAME", file.name)
-        .AddWords("PTRL", {offset, static_cast<uint32_t>(file.bytes.size()), file.time});
-    list.Add("FILE", record.bytes());
+    locations.push_back({file.name, offset, static_cast<uint32_t>(file.bytes.size()), file.time});
   }
-  ChunkWriter directory;
-  directory.AddText("MODE", "extract")
-      .AddText("CMDL", spec.commandTemplate)
-      .AddWords("CMDP", {programOffset, programSize})
-      .Add("LIST", list.bytes());
-  if (layout.Finish(directory.bytes()) != kOk) {
+  if (layout.Finish(DirectoryChunks(spec.commandTemplate, programOffset, programSize, locations)) != kOk) {
     *error = "cannot compress the directory";
     return kErrorNotEnoughMemory;
   }

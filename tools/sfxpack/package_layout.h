@@ -35,6 +35,8 @@ struct PackageFile {
 class PackageLayout {
  public:
   explicit PackageLayout(ByteVector stub) : bytes_(std::move(stub)) {}
+  // A part of a package file that starts at base: offsets count from the start of the file.
+  PackageLayout(ByteVector start, uint64_t base) : bytes_(std::move(start)), base_(base) {}
 
   // Appends data compressed as a package blob; returns 0 or 8, with the blob's offset and size.
   ResultCode AddBlob(const ByteVector& data, uint32_t* offset, uint32_t* size);
@@ -47,7 +49,23 @@ class PackageLayout {
 
  private:
   ByteVector bytes_;
+  uint64_t base_ = 0;
 };
+
+// Where a listed file lies in the package.
+struct FileLocation {
+  std::string name;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  uint32_t time = 0;
+};
+
+// The chunk list of a package's directory: "MODE" "extract", "CMDL", "CMDP" and one "LIST".
+ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programOffset, uint32_t programSize,
+                           const std::vector<FileLocation>& files);
+
+// Why a package with these listed names cannot be built (one line), or empty when it can.
+std::string ListedNamesProblem(const std::vector<std::string>& names);
 
 struct PackageSpec {
   ByteVector stub;  // with its key already stamped
@@ -59,8 +77,8 @@ struct PackageSpec {
   std::vector<PackageFile> files;
 };
 
-// The unsigned package for spec: stub, prefix block, main program blob, the files raw, the directory ("MODE"
-// "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses unsafe or duplicate names and
+// The unsigned package for spec: stub, prefix block, main program blob, the files raw, the directory
+// ("MODE" "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses names the stub would refuse and
 // packages that would not fit in 2 GiB; error then says why.
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error);
 

@@ -27,8 +27,35 @@ void AddField(CryptoPP::SHA256& hash, const ByteVector& bytes) { AddField(hash, 
 
 }  // namespace
 
-bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
-                     std::string* error) {
+struct PrefixBlockInputs::State {
+  CryptoPP::SHA256 inputs;
+};
+
+PrefixBlockInputs::PrefixBlockInputs() : state_(new State) {}
+
+PrefixBlockInputs::~PrefixBlockInputs() { delete state_; }
+
+void PrefixBlockInputs::Begin(const ByteVector& stub, const ByteVector& mainProgram,
+                              const std::string& commandTemplate, size_t fileCount) {
+  AddField(state_->inputs, std::string("sfxpack prefix block inputs"));
+  AddField(state_->inputs, stub);
+  AddField(state_->inputs, mainProgram);
+  AddField(state_->inputs, commandTemplate);
+  AddNumber(state_->inputs, fileCount);
+}
+
+void PrefixBlockInputs::AddFile(const std::string& name, uint64_t size) {
+  AddField(state_->inputs, name);
+  AddNumber(state_->inputs, size);
+}
+
+void PrefixBlockInputs::AddBytes(const uint8_t* bytes, size_t length) {
+  if (length != 0) state_->inputs.Update(bytes, length);
+}
+
+void PrefixBlockInputs::EndFile(uint32_t time) { AddNumber(state_->inputs, time); }
+
+bool PrefixBlockInputs::Finish(const SigningKey& signer, ByteVector* block, std::string* error) {
   std::string pem;
   if (signer.WritePrivatePem(&pem, error) != kOk) return false;
   uint8_t key[CryptoPP::SHA256::DIGESTSIZE];
@@ -37,24 +64,24 @@ bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVect
   AddField(keyHash, pem);
   keyHash.Final(key);
 
-  CryptoPP::SHA256 inputs;
-  AddField(inputs, std::string("sfxpack prefix block inputs"));
-  AddField(inputs, spec.stub);
-  AddField(inputs, spec.mainProgram);
-  AddField(inputs, spec.commandTemplate);
-  AddNumber(inputs, spec.files.size());
-  for (const PackageFile& file : spec.files) {
-    AddField(inputs, file.name);
-    AddField(inputs, file.bytes);
-    AddNumber(inputs, file.time);
-  }
   uint8_t digest[CryptoPP::SHA256::DIGESTSIZE];
-  inputs.Final(digest);
-
+  state_->inputs.Final(digest);
   CryptoPP::HMAC<CryptoPP::SHA256> mac(key, sizeof key);
   block->assign(kPrefixBlockSize, 0);
   mac.CalculateDigest(block->data(), digest, sizeof digest);
   return true;
+}
+
+bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
+                     std::string* error) {
+  PrefixBlockInputs inputs;
+  inputs.Begin(spec.stub, spec.mainProgram, spec.commandTemplate, spec.files.size());
+  for (const PackageFile& file : spec.files) {
+    inputs.AddFile(file.name, file.bytes.size());
+    inputs.AddBytes(file.bytes.data(), file.bytes.size());
+    inputs.EndFile(file.time);
+  }
+  return inputs.Finish(signer, block, error);
 }
 
 }  // namespace sfx

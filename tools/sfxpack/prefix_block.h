@@ -16,6 +16,27 @@ namespace sfx {
 
 constexpr size_t kPrefixBlockSize = 32;
 
+// The inputs' hash, fed in the order the block takes them: Begin with what is in memory, then for
+// every listed file AddFile, its bytes in any pieces through AddBytes, EndFile; then Finish.
+class PrefixBlockInputs {
+ public:
+  PrefixBlockInputs();
+  ~PrefixBlockInputs();
+  PrefixBlockInputs(const PrefixBlockInputs&) = delete;
+  PrefixBlockInputs& operator=(const PrefixBlockInputs&) = delete;
+
+  void Begin(const ByteVector& stub, const ByteVector& mainProgram, const std::string& commandTemplate,
+             size_t fileCount);
+  void AddFile(const std::string& name, uint64_t size);
+  void AddBytes(const uint8_t* bytes, size_t length);
+  void EndFile(uint32_t time);
+  bool Finish(const SigningKey& signer, ByteVector* block, std::string* error);
+
+ private:
+  struct State;
+  State* state_;
+};
+
 // The block for a package's inputs (its stub as it will be written, the main program, the
 // template, every file's name, bytes and time) and signer. Returns false with error when the key
 // cannot be encoded.

@@ -10,12 +10,13 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/sfxpack-readme.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Fixtures: two keys and the fingerprint of one, a stand-in stub (an image with an empty key block), a package.
+# Fixtures: two keys and the fingerprint of one, a stand-in stub (an image with an empty key block), a
+# setup program (an MZ header pointing to a PE signature), a package.
 sfxpack() { "$tool" "$@"; }
 sfxpack keygen -o k >/dev/null && sfxpack keygen -o other | sed -n 's/^key //p' > other.fp
 { printf 'MZ a stand-in stub image '; head -c 2000 /dev/zero | tr '\0' 'x'; printf 'JUXsetupDSAKey01'
   head -c 404 /dev/zero; printf 'the rest of the image'; } > stub.exe
-printf 'setup program\n' > setup.exe
+{ printf 'MZ'; head -c 58 /dev/zero; printf '\100\0\0\0PE\0\0\144\206setup program\n'; } > setup.exe
 sfxpack build --stub stub.exe --key k.key --setup setup.exe -o pkg.exe >/dev/null
 
 # Rows: | `COMMAND` | EXIT | `TEXT` |, in the table that follows the line "<!-- sfxpack-table -->".

@@ -5,13 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/platform/join_path.h"
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/authenticode.h"
+#include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/key_fingerprint.h"
+#include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_keys.h"
@@ -220,6 +224,16 @@ bool CertificateTableAfterRecord(const std::string& file, uint32_t signedLength,
 
 int RunKeygen(const ParsedArgs& args) {
   std::string prefix = args.Get("out");
+  // A key pair replaced by mistake cannot be had back: packages signed with it no longer update.
+  if (!args.Has("force")) {
+    for (const std::string& path : {prefix + ".key", prefix + ".pub"}) {
+      std::error_code code;
+      // A link counts, even one that points nowhere.
+      if (std::filesystem::symlink_status(path, code).type() != std::filesystem::file_type::not_found) {
+        return Fail("keygen: --out " + prefix + ": " + path + " already exists (give --force to replace it)");
+      }
+    }
+  }
   std::string error;
   DsaPublicKey key;
   if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", &error) ||
@@ -285,11 +299,39 @@ bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
   return true;
 }
 
-bool AddFile(const std::string& name, const std::string& path, PackageSpec* spec, std::string* error) {
-  PackageFile file;
-  file.name = name;
-  if (!ReadWholeFile(path, &file.bytes, error) || !PackageTime(path, &file.time, error)) return false;
-  spec->files.push_back(std::move(file));
+// The unsigned package in memory, for the code-signing flows, which hand the whole file to a signer.
+bool LayOutInMemory(const StreamedPackage& package, const SigningKey& signer, ByteVector* out, std::string* error) {
+  PackageSpec spec{package.stub, {}, package.mainProgram, package.commandTemplate, {}};
+  for (const ListedSource& source : package.files) {
+    PackageFile file{source.name, {}, source.time};
+    if (!ReadWholeFile(source.path, &file.bytes, error)) return false;
+    spec.files.push_back(std::move(file));
+  }
+  return MakePrefixBlock(signer, spec, &spec.prefixBlock, error) && LayOutPackage(spec, out, error) == kOk;
+}
+
+// The listed files of a build, in the order they are packed: every --file, then the files of --dir.
+bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::string* error) {
+  for (const std::string& item : args.All("file")) {
+    size_t equals = item.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      *error = "build: --file takes NAME=PATH, not '" + item + "'";
+      return false;
+    }
+    listed->push_back({"--file " + item, item.substr(equals + 1), item.substr(0, equals)});
+  }
+  if (args.Has("dir")) {
+    std::string dir = args.Get("dir");
+    std::vector<std::string> names, links;
+    if (!ListDirectory(dir, &names, error, &links)) return false;
+    if (args.Has("verbose")) {
+      for (const auto& link : links) {
+        std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
+                     JoinPath(dir, link.c_str()).c_str());
+      }
+    }
+    for (const auto& name : names) listed->push_back({"--dir " + dir, JoinPath(dir, name.c_str()), name});
+  }
   return true;
 }
 
@@ -325,88 +367,95 @@ int RunBuild(const ParsedArgs& args) {
   if (int status = StubPath(args, &stubPath)) return status;
   bool verbose = isatty(fileno(stderr)) != 0;
   std::string error;
+  std::vector<BuildInput> listed;
+  if (!ListedInputs(args, &listed, &error) || !CheckListedNames(listed, &error)) return Fail(error);
+  std::vector<BuildInput> inputs = {
+      {"--stub " + stubPath, stubPath, ""}, {"--key " + keyPath, keyPath, ""}, {"--setup " + setupPath, setupPath, ""}};
+  inputs.insert(inputs.end(), listed.begin(), listed.end());
+  if (!CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
+  // Sized before anything is read, so that a package too large is refused at once.
+  uint64_t inputSize = 0;
+  for (BuildInput& input : inputs) {
+    if (!RegularFileSize(input.path, &input.size, &error)) return Fail(error);
+    inputSize += input.size;
+  }
+  if (inputSize > kMaxPackageSize) {
+    return Fail("build: the inputs add up to " + std::to_string(inputSize) +
+                " bytes, and a package must stay under 2 GiB");
+  }
+
   SigningKey signer;
-  PackageSpec spec;
-  if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &spec.stub, &error) ||
-      !ReadWholeFile(setupPath, &spec.mainProgram, &error)) {
+  StreamedPackage package;
+  if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &package.stub, &error) ||
+      !ReadWholeFile(setupPath, &package.mainProgram, &error)) {
     return Fail(error);
   }
-  if (!RemoveStubCertificateTable(stubPath, &spec.stub, &error)) return Fail(error);
-  if (!PrepareStubKey(&spec.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
+  if (IsPackage(stubPath, package.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
+  if (const char* problem = SetupProgramProblem(package.mainProgram)) {
+    return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
+  }
+  if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
+  if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
-  if (!AppendRecord(&spec.stub, kBinarySignature, signer, &error)) return Fail(error);
-  spec.commandTemplate = args.Get("command");
-
-  for (const std::string& item : args.All("file")) {
-    size_t equals = item.find('=');
-    if (!AddFile(item.substr(0, equals), item.substr(equals + 1), &spec, &error)) return Fail(error);
+  if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
+  package.commandTemplate = args.Get("command");
+  for (const std::string& warning : TemplateWarnings(package.commandTemplate)) {
+    PrintWarning(warning);
   }
-  if (args.Has("dir")) {
-    std::string dir = args.Get("dir");
-    std::vector<std::string> names, links;
-    if (!ListDirectory(dir, &names, &error, &links)) return Fail(error);
-    if (args.Has("verbose")) {
-      for (const auto& link : links) {
-        std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
-                     JoinPath(dir, link.c_str()).c_str());
-      }
-    }
-    for (const auto& name : names) {
-      if (!AddFile(name, JoinPath(dir, name.c_str()), &spec, &error)) return Fail(error);
-    }
+  for (size_t i = 3; i < inputs.size(); ++i) {
+    ListedSource source{inputs[i].name, inputs[i].path, inputs[i].size, 0};
+    if (!PackageTime(source.path, &source.time, &error)) return Fail(error);
+    package.files.push_back(std::move(source));
   }
-  size_t inputSize = spec.mainProgram.size();
-  for (const auto& file : spec.files) inputSize += file.bytes.size();
-  verbose = verbose && inputSize >= kLargeBuild;
-
   if (!IsPackageSignatureKind(kind)) {
     PrintWarning(std::string("the stub refuses packages with a ") + KindName(kind) +
                  " record; sign with --record binary for a package it runs");
   }
-  if (!MakePrefixBlock(signer, spec, &spec.prefixBlock, &error)) return Fail("build: " + error);
-  Progress(verbose, "compressing");
-  ByteVector package;
-  if (LayOutPackage(spec, &package, &error) != kOk) return Fail("build: " + error);
-  Progress(verbose, "signing");
-  const RecordSigner sign = [&](ByteVector* bytes, std::string* signError) {
-    return AppendRecord(bytes, kind, signer, signError);
-  };
-  if (codeSign) {
+  verbose = verbose && inputSize >= kLargeBuild;
+  if (codeSign || tableSize != 0) {
+    // The code signer works on the whole file: the package is laid out in memory.
+    Progress(verbose, "compressing");
+    ByteVector bytes;
+    if (!LayOutInMemory(package, signer, &bytes, &error)) return Fail("build: " + error);
+    Progress(verbose, "signing");
     if (verbose && !Quiet()) std::fprintf(stderr, "\n");  // the signing command writes its own lines
-    CodeSigningRun run;
-    run.command = signCommand;
-    run.out = out;
-    run.firstGuess = tableSize;
-    if (!CodeSignPackage(package, sign, signer.PublicKey(), &run, &error)) return Fail(out + ": " + error);
-    std::printf("wrote %s: %llu bytes, %zu files, %s record, code-signed in %zu round(s), certificate table "
-                "%u bytes\n", out.c_str(), static_cast<unsigned long long>(run.size), spec.files.size(),
-                KindName(kind), run.tableSizes.size(), run.tableSizes.back());
-    PrintBuildInputs(stubPath, signer);
-    return kExitOk;
-  }
-  if (tableSize != 0) {
-    if (verbose && !Quiet()) std::fprintf(stderr, "\n");
+    const RecordSigner sign = [&](ByteVector* toSign, std::string* signError) {
+      return AppendRecord(toSign, kind, signer, signError);
+    };
+    if (codeSign) {
+      CodeSigningRun run;
+      run.command = signCommand;
+      run.out = out;
+      run.firstGuess = tableSize;
+      if (!CodeSignPackage(bytes, sign, signer.PublicKey(), &run, &error)) return Fail(out + ": " + error);
+      std::printf("wrote %s: %llu bytes, %zu files, %s record, code-signed in %zu round(s), certificate table "
+                  "%u bytes\n", out.c_str(), static_cast<unsigned long long>(run.size), package.files.size(),
+                  KindName(kind), run.tableSizes.size(), run.tableSizes.back());
+      PrintBuildInputs(stubPath, signer);
+      return kExitOk;
+    }
     ByteVector signedPackage, handed;
-    uint64_t tableOffset = CertificateTableOffsetAfter(package.size() + kBinarySignatureRecordSize);
+    uint64_t tableOffset = CertificateTableOffsetAfter(bytes.size() + kBinarySignatureRecordSize);
     if (tableOffset > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
-    if (!SignOverCertificateEntry(package, static_cast<uint32_t>(tableOffset), tableSize, sign, &signedPackage,
+    if (!SignOverCertificateEntry(bytes, static_cast<uint32_t>(tableOffset), tableSize, sign, &signedPackage,
                                   &handed, &error) ||
         !WriteWholeFile(out, handed, &error)) {
       return Fail(out + ": " + error);
     }
     std::printf("wrote %s: %zu bytes, %zu files, %s record, awaiting a code signature whose certificate table is "
                 "%u bytes: code-sign it, then run 'sfxpack finish-signed SIGNED -o OUT'\n",
-                out.c_str(), handed.size(), spec.files.size(), KindName(kind), tableSize);
+                out.c_str(), handed.size(), package.files.size(), KindName(kind), tableSize);
     PrintBuildInputs(stubPath, signer);
     return kExitOk;
   }
-  if (!AppendRecord(&package, kind, signer, &error)) return Fail(error);
-  if (package.size() > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
   Progress(verbose, "writing");
-  if (!WriteWholeFile(out, package, &error)) return Fail(error);
+  uint64_t size = 0;
+  if (!WritePackageFile(package, signer, static_cast<SignatureKind>(kind), out, &size, &error)) {
+    return Fail("build: " + error);
+  }
   if (verbose && !Quiet()) std::fprintf(stderr, "\n");
-  std::printf("wrote %s: %zu bytes, %zu files, %s record\n", out.c_str(), package.size(), spec.files.size(),
-              KindName(kind));
+  std::printf("wrote %s: %llu bytes, %zu files, %s record\n", out.c_str(), static_cast<unsigned long long>(size),
+              package.files.size(), KindName(kind));
   PrintBuildInputs(stubPath, signer);
   return kExitOk;
 }
@@ -521,12 +570,12 @@ int RunExtract(const ParsedArgs& args) {
   if (!MakeDirectory(dir, &error)) return Fail(error);
   // Every output is created new and never through a link; what stands at an output's name already is
   // an error, or with --force is removed first (a link itself, never what it points to).
-  std::vector<std::string> outputs = {"setup.ovr"};
+  std::vector<std::string> outputs = {kMainProgramName};
   for (const ArchiveEntry& entry : archive.entries) outputs.push_back(entry.name);
   for (const std::string& name : outputs) {
     if (!ClearOutput(JoinPath(dir, name.c_str()), args.Has("force"), &error)) return Fail(error);
   }
-  std::string setup = JoinPath(dir, "setup.ovr");
+  std::string setup = JoinPath(dir, kMainProgramName);
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (" + CodeText(result) + ")");
   result = archive.ExtractFiles(dir.c_str());
@@ -548,8 +597,10 @@ const OptionSpec kQuietOption = {"quiet", 'q', nullptr, false, "no progress line
 
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
-      {"keygen", "--out PREFIX", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
-       {{"out", 'o', "PREFIX", false, "where to write the two key files", true}}, 0, RunKeygen},
+      {"keygen", "--out PREFIX [--force]", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
+       {{"out", 'o', "PREFIX", false, "where to write the two key files", true},
+        {"force", 0, nullptr, false, "replace key files that already exist"}},
+       0, RunKeygen},
       {"stamp-key", "[--stub IN] --pub PUB -o OUT", "Write a copy of a stub with a public key in its key block.",
        {kStubOption,
         {"pub", 0, "PUB", false, "public key (PEM)", true},

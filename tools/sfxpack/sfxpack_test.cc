@@ -1,8 +1,10 @@
 // The packaging tool as a user runs it, round-tripped through the stub's own archive code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -55,6 +57,21 @@ Bytes FakeStub() {
   return stub;
 }
 
+// A stand-in for a setup program: the DOS header, the "PE" signature where it points and the
+// machine, then filler that compresses.
+Bytes FakeProgram(uint16_t machine = 0x8664) {
+  Bytes program(0x40, 0);
+  program[0] = 'M';
+  program[1] = 'Z';
+  program[0x3C] = 0x40;
+  Bytes signature = {'P', 'E', 0, 0, static_cast<uint8_t>(machine), static_cast<uint8_t>(machine >> 8)};
+  program.insert(program.end(), signature.begin(), signature.end());
+  Bytes filler = test::NoiseBytes(20000, 1);
+  for (size_t i = 0; i < filler.size(); i += 2) filler[i] = 'x';
+  program.insert(program.end(), filler.begin(), filler.end());
+  return program;
+}
+
 class SfxpackTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -69,8 +86,7 @@ class SfxpackTest : public ::testing::Test {
 
   void SetUp() override {
     test::WriteFileBytes(dir.File("stub.exe"), FakeStub());
-    setup = test::NoiseBytes(20000, 1);
-    for (size_t i = 0; i < setup.size(); i += 2) setup[i] = 'x';
+    setup = FakeProgram();
     test::WriteFileBytes(dir.File("setup.exe"), setup);
     test::WriteFileBytes(dir.File("a.txt"), test::BytesOf("alpha"));
     test::WriteFileBytes(dir.File("b.bin"), test::NoiseBytes(4096, 2));
@@ -254,16 +270,135 @@ TEST_F(SfxpackTest, RefusesWhatTheStubCouldNotUse) {
   EXPECT_EQ(RunTool(noBlock), kExitFailed);
   EXPECT_EQ(RunTool({"stamp-key", "--stub", dir.File("nokey.exe"), "--pub", keys->File("k.pub"), "-o", dir.File("y")}),
             kExitFailed);
-
-  for (const char* name : {"..\\evil.dll", "C:\\x", "a:b", "NUL", ""}) {
-    std::vector<std::string> args = BuildArgs(dir.File("x.exe"));
-    args.insert(args.end() - 2, {"--file", std::string(name) + "=" + dir.File("a.txt")});
-    EXPECT_NE(RunTool(args), kExitOk) << name;
-  }
-  std::vector<std::string> twice = BuildArgs(dir.File("x.exe"));
-  twice.insert(twice.end() - 2, {"--file", "first.txt=" + dir.File("b.bin")});
-  EXPECT_EQ(RunTool(twice), kExitFailed);
   EXPECT_FALSE(test::FileExists(dir.File("x.exe")));
+}
+
+// Every build the stub could not run, or that would destroy an input: exit code 1, one line naming
+// the option and the reason, nothing written, every input as it was.
+TEST_F(SfxpackTest, BuildRefusalsNameTheOptionAndWriteNothing) {
+  test::WriteFileBytes(dir.File("empty.exe"), {});
+  test::WriteFileBytes(dir.File("script.cmd"), test::BytesOf("@echo off\r\nsetup.exe /S\r\n"));
+  Bytes noPe = FakeProgram();
+  noPe[0x41] = 'X';
+  test::WriteFileBytes(dir.File("nope.exe"), noPe);
+  test::WriteFileBytes(dir.File("arm32.exe"), FakeProgram(0x01C4));
+  ASSERT_EQ(RunTool(BuildArgs(dir.File("package.exe"))), kExitOk);
+  Bytes unsignedPackage = test::ReadFileBytes(dir.File("package.exe"));
+  unsignedPackage.resize(unsignedPackage.size() - 48);  // the trailer is now last
+  test::WriteFileBytes(dir.File("unsigned.exe"), unsignedPackage);
+  const std::string out = dir.File("x.exe");
+  struct Case {
+    std::vector<std::string> add;  // to the good arguments, before -o
+    std::string message;
+    // Replacements when not empty.
+    std::string setup = "";
+    std::string stub = "";
+    std::string out = "";
+  };
+  const Case cases[] = {
+      {{"--file", "sub/x.txt=" + dir.File("a.txt")}, "--file sub/x.txt=" + dir.File("a.txt") + ": the name 'sub/x.txt' holds a separator"},
+      {{"--file", "a\\x.txt=" + dir.File("a.txt")}, "holds a separator"},
+      {{"--file", "FIRST.TXT=" + dir.File("b.bin")}, "the names 'first.txt' and 'FIRST.TXT' are one file on Windows"},
+      {{"--file", "first.txt=" + dir.File("b.bin")}, "are one file on Windows"},
+      {{"--file", "C.dat=" + dir.File("b.bin")}, "and --dir " + dir.File("payload") + ": the names 'C.dat' and 'c.dat'"},
+      {{"--file", "setup.ovr=" + dir.File("a.txt")}, "is taken by the stub's own files"},
+      {{"--file", "Kelvo.Setup=" + dir.File("a.txt")}, "is taken by the stub's own files"},
+      {{"--file", "SETUP~1.OVR=" + dir.File("a.txt")}, "is taken by the stub's own files"},
+      {{"--file", "NUL .txt=" + dir.File("a.txt")}, "is a device on Windows"},
+      {{"--file", "com\xc2\xb9.log=" + dir.File("a.txt")}, "is a device on Windows"},
+      {{"--file", "..\\evil.dll=" + dir.File("a.txt")}, "holds a separator"},
+      {{"--file", "a:b=" + dir.File("a.txt")}, "does not allow"},
+      {{"--file", "x.=" + dir.File("a.txt")}, "ends in a dot or a blank"},
+      {{"--file", "\xff.txt=" + dir.File("a.txt")}, "is not valid UTF-8"},
+      {{}, "--setup " + dir.File("empty.exe") + " is empty", dir.File("empty.exe")},
+      {{}, "is not a Windows program (no \"MZ\" header)", dir.File("script.cmd")},
+      {{}, "no \"PE\" signature", dir.File("nope.exe")},
+      {{}, "not i386, amd64 or arm64", dir.File("arm32.exe")},
+      {{}, "--stub " + dir.File("package.exe") + ": this is a package, not a stub", "", dir.File("package.exe")},
+      {{}, "this is a package, not a stub", "", dir.File("unsigned.exe")},
+      {{}, "-o " + keys->File("k.key") + " is the same file as --key", "", "", keys->File("k.key")},
+      {{}, "is the same file as --setup", "", "", dir.File("payload/../setup.exe")},
+      {{}, "is the same file as --stub", "", "", dir.path() + "/./stub.exe"},
+      {{}, "is the same file as --file first.txt=", "", "", dir.File("a.txt")},
+      {{}, "is the same file as --dir", "", "", dir.File("payload/c.dat")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = BuildArgs(c.out.empty() ? out : c.out);
+    args.insert(args.end() - 2, c.add.begin(), c.add.end());
+    if (!c.setup.empty()) args[6] = c.setup;
+    if (!c.stub.empty()) args[2] = c.stub;
+    const Bytes keyBefore = test::ReadFileBytes(keys->File("k.key"));
+    const Bytes target = c.out.empty() ? Bytes() : test::ReadFileBytes(c.out);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunTool(args), kExitFailed);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_NE(printed.find(c.message), std::string::npos) << printed;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+    EXPECT_FALSE(test::FileExists(out));
+    if (!c.out.empty()) {
+      EXPECT_EQ(test::ReadFileBytes(c.out), target);
+    }
+    EXPECT_EQ(test::ReadFileBytes(keys->File("k.key")), keyBefore);
+  }
+}
+
+TEST_F(SfxpackTest, InputsTooLargeAreRefusedBeforeAnyIsRead) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "sparse files are made on the host";
+#endif
+  // Sparse: 2.1 GB that take no room and, unread, no memory.
+  const std::string large = dir.File("large.bin");
+  ASSERT_EQ(std::system(("truncate -s 2200000000 '" + large + "'").c_str()), 0);
+  std::vector<std::string> args = BuildArgs(dir.File("x.exe"));
+  args.insert(args.end() - 2, {"--file", "large.bin=" + large});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunTool(args), kExitFailed);
+  const std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(printed.find("the inputs add up to 22000"), std::string::npos) << printed;
+  EXPECT_FALSE(test::FileExists(dir.File("x.exe")));
+}
+
+TEST_F(SfxpackTest, TemplateWarningsLeaveTheBuildToGoOn) {
+  struct Case {
+    std::string command;
+    std::vector<std::string> warnings;  // each a part of one line
+  };
+  const Case cases[] = {
+      {"/q %CMDLINE% /d \"%TMPPATH%\" /s \"%SRCPATH%\"", {}},
+      {"100% done, 50%", {}},
+      {"/x %FOO% /y %srcpath%", {"%FOO% is not a placeholder", "%srcpath% is not a placeholder"}},
+      {"%%TMPPATH%%", {}},
+      // The run directory is 66 bytes, the program's path 78; the suffix /srcpath "C:" 14.
+      {"/x " + std::string(161, 'y'), {}},
+      {"/x " + std::string(162, 'y'), {"would be at least 260 bytes"}},
+      {"%TMPPATH% %TMPPATH% %TMPPATH%", {"would be at least 295 bytes"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    std::vector<std::string> args = BuildArgs(dir.File("w.exe"));
+    args[8] = c.command;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunTool(args), kExitOk);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(static_cast<size_t>(std::count(printed.begin(), printed.end(), '\n')), c.warnings.size()) << printed;
+    for (const std::string& warning : c.warnings) EXPECT_NE(printed.find(warning), std::string::npos) << printed;
+  }
+}
+
+TEST_F(SfxpackTest, KeygenNeverReplacesAKeyUnlessForced) {
+  const std::string prefix = dir.File("mykey");
+  ASSERT_EQ(RunTool({"keygen", "--out", prefix}), kExitOk);
+  const Bytes key = test::ReadFileBytes(prefix + ".key");
+  const Bytes pub = test::ReadFileBytes(prefix + ".pub");
+  EXPECT_EQ(RunTool({"keygen", "--out", prefix}), kExitFailed);
+  EXPECT_EQ(test::ReadFileBytes(prefix + ".key"), key);
+  EXPECT_EQ(test::ReadFileBytes(prefix + ".pub"), pub);
+  std::remove((prefix + ".key").c_str());
+  EXPECT_EQ(RunTool({"keygen", "--out", prefix}), kExitFailed) << "the public half alone is kept too";
+  EXPECT_EQ(test::ReadFileBytes(prefix + ".pub"), pub);
+  ASSERT_EQ(RunTool({"keygen", "--out", prefix, "--force"}), kExitOk);
+  EXPECT_NE(test::ReadFileBytes(prefix + ".pub"), pub);
 }
 
 struct ToolRun {
@@ -293,6 +428,7 @@ TEST_F(SfxpackTest, CommandLineMistakesExitTwoAndNameTheOption) {
       {{"stamp-key", "--stub", dir.File("stub.exe"), "--pub", "p"}, "--out"},
       {{"build", "--record", "fancy", "--stub", "a", "--key", "b", "--setup", "c", "-o", "d"}, "--record"},
       {{"build", "--stub", "a", "--key", "b", "--setup", "c", "--file", "noname", "-o", "d"}, "--file"},
+      {{"build", "--stub", "a", "--key", "b", "--setup", "c", "--file", "=a.txt", "-o", "d"}, "--file takes NAME=PATH"},
       {{"build", "--stub", "a", "--key", "b", "--setup", "c", "-o", "-"}, "--out -"},
       {{"stamp-key", "--stub", "-", "--pub", "p", "-o", "x"}, "--stub -"},
       {{"verify", "--fingerprint", "SHA256:nope", pkg}, "--fingerprint"},
@@ -579,7 +715,8 @@ TEST_F(SfxpackTest, PrivateKeyIsOwnerOnlyFromTheStartAndNeverWrittenThroughALink
   test::WriteFileBytes(dir.File("victim2"), victim);
   fs::create_symlink(dir.File("victim1"), dir.File("k.key.tmp~"));
   fs::create_symlink(dir.File("victim2"), dir.File("k.key"));
-  ASSERT_EQ(RunTool({"keygen", "--out", dir.File("k")}), kExitOk);
+  EXPECT_EQ(RunTool({"keygen", "--out", dir.File("k")}), kExitFailed) << "k.key is there";
+  ASSERT_EQ(RunTool({"keygen", "--out", dir.File("k"), "--force"}), kExitOk);
   EXPECT_EQ(test::ReadFileBytes(dir.File("victim1")), victim);
   EXPECT_EQ(test::ReadFileBytes(dir.File("victim2")), victim);
   EXPECT_TRUE(S_ISREG(ModeOf(dir.File("k.key"))));

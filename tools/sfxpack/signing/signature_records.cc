@@ -1,10 +1,10 @@
 #include "tools/sfxpack/signing/signature_records.h"
 
+#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
+#include <cryptopp/md5.h>
+
 namespace sfx {
 namespace {
-
-// Files end below 2 GiB: every offset in the stub's stream and record code is a 32-bit signed value.
-constexpr uint64_t kMaxSignedFileSize = 0x7FFFFFFF;
 
 void AppendMagic(const char* magic, std::vector<uint8_t>* out) {
   out->insert(out->end(), magic, magic + kRecordMagicSize);
@@ -18,6 +18,8 @@ void AppendHex(const uint8_t* bytes, size_t count, std::vector<uint8_t>* out) {
   }
 }
 
+}  // namespace
+
 uint32_t RecordSize(SignatureKind kind) {
   switch (kind) {
     case kBinarySignature: return kBinarySignatureRecordSize;
@@ -26,8 +28,6 @@ uint32_t RecordSize(SignatureKind kind) {
   }
   return 0;
 }
-
-}  // namespace
 
 void AppendBinarySignature(const uint8_t signature[40], std::vector<uint8_t>* out) {
   out->insert(out->end(), signature, signature + kSignatureBytes);
@@ -57,6 +57,55 @@ ResultCode PackageDigest(const std::vector<uint8_t>& package, SignatureKind kind
   return PrintableDigest(package.data(), size, digest);
 }
 
+struct RecordDigest::State {
+  CryptoPP::Weak::MD5 md5;
+  bool printableOnly;
+};
+
+RecordDigest::RecordDigest(SignatureKind kind) : state_(new State) {
+  state_->printableOnly = kind != kBinarySignature;
+}
+
+RecordDigest::~RecordDigest() { delete state_; }
+
+void RecordDigest::Update(const uint8_t* bytes, size_t length) {
+  if (!state_->printableOnly) {
+    state_->md5.Update(bytes, length);
+    return;
+  }
+  uint8_t kept[4096];
+  size_t count = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (bytes[i] < 0x20 || bytes[i] > 0x7F) continue;
+    kept[count++] = bytes[i];
+    if (count == sizeof kept) {
+      state_->md5.Update(kept, count);
+      count = 0;
+    }
+  }
+  state_->md5.Update(kept, count);
+}
+
+void RecordDigest::Final(uint8_t digest[16]) { state_->md5.Final(digest); }
+
+ResultCode MakeRecord(const SigningKey& key, SignatureKind kind, const uint8_t digest[16],
+                      std::vector<uint8_t>* record, std::string* error) {
+  if (RecordSize(kind) == 0) return kErrorInvalidParameter;
+  if (kind == kTextDigest) {
+    AppendTextDigest(digest, record);
+    return kOk;
+  }
+  uint8_t signature[kSignatureBytes];
+  ResultCode result = key.SignDigest(digest, signature, error);
+  if (result != kOk) return result;
+  if (kind == kBinarySignature) {
+    AppendBinarySignature(signature, record);
+  } else {
+    AppendTextSignature(signature, record);
+  }
+  return kOk;
+}
+
 ResultCode SignPackage(const SigningKey& key, SignatureKind kind, std::vector<uint8_t>* package,
                        std::string* error) {
   const uint32_t recordSize = RecordSize(kind);
@@ -68,19 +117,7 @@ ResultCode SignPackage(const SigningKey& key, SignatureKind kind, std::vector<ui
   uint8_t digest[kDigestBytes];
   ResultCode result = PackageDigest(*package, kind, digest);
   if (result != kOk) return result;
-  if (kind == kTextDigest) {
-    AppendTextDigest(digest, package);
-    return kOk;
-  }
-  uint8_t signature[kSignatureBytes];
-  result = key.SignDigest(digest, signature, error);
-  if (result != kOk) return result;
-  if (kind == kBinarySignature) {
-    AppendBinarySignature(signature, package);
-  } else {
-    AppendTextSignature(signature, package);
-  }
-  return kOk;
+  return MakeRecord(key, kind, digest, package, error);
 }
 
 }  // namespace sfx

@@ -24,6 +24,31 @@ void AppendTextDigest(const uint8_t digest[16], std::vector<uint8_t>* out);
 ResultCode PackageDigest(const std::vector<uint8_t>& package, SignatureKind kind,
                          uint8_t digest[16]);
 
+// The digest a record of kind covers, fed in pieces: the same as PackageDigest over the pieces put
+// together.
+class RecordDigest {
+ public:
+  explicit RecordDigest(SignatureKind kind);
+  ~RecordDigest();
+  RecordDigest(const RecordDigest&) = delete;
+  RecordDigest& operator=(const RecordDigest&) = delete;
+
+  void Update(const uint8_t* bytes, size_t length);
+  void Final(uint8_t digest[16]);
+
+ private:
+  struct State;
+  State* state_;
+};
+
+// The record of kind over digest, signed with key (kTextDigest needs no key): 0, 87 for an unknown
+// kind, or the signer's failure (1006, with error set).
+ResultCode MakeRecord(const SigningKey& key, SignatureKind kind, const uint8_t digest[16],
+                      std::vector<uint8_t>* record, std::string* error);
+uint32_t RecordSize(SignatureKind kind);
+// Files end below 2 GiB: every offset in the stub's stream and record code is a 32-bit signed value.
+constexpr uint64_t kMaxSignedFileSize = 0x7FFFFFFF;
+
 // Appends to package a record of kind over all of its bytes, signed with key (kTextDigest needs no
 // key). Returns 0; 223 when the signed file would reach 2 GiB, which the stub cannot read; 87 for
 // an unknown kind; or the signer's failure (1006, with error set). package is unchanged on failure.

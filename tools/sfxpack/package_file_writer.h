@@ -1,0 +1,46 @@
+// Writes a signed package file in one pass: the stub, the prefix block and the compressed setup
+// program from memory, then the listed files copied from their sources in bounded chunks, the
+// directory, the trailer and the signature record, every byte digested on its way out. The listed
+// files are read twice, in the same chunks: once for the prefix block, which goes before them. The memory a build takes grows with the
+// stub and the setup program, not with the listed files.
+#ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
+#define SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/signing/signing_key.h"
+
+namespace sfx {
+
+// A listed file, still in its source.
+struct ListedSource {
+  std::string name;
+  std::string path;
+  uint64_t size = 0;  // measured beforehand; a source whose size has changed since is an error
+  uint32_t time = 0;  // seconds since 1970 UTC
+};
+
+struct StreamedPackage {
+  ByteVector stub;  // stamped, with its own signature record
+  ByteVector mainProgram;
+  std::string commandTemplate;
+  std::vector<ListedSource> files;
+};
+
+// The bytes the listed files pass through, at most, at a time.
+constexpr size_t kCopyChunkSize = 1u << 20;
+
+// Writes package, signed with a record of kind, to out through a temporary file that replaces out
+// only once complete. The same bytes MakePrefixBlock, LayOutPackage and SignPackage give for the same
+// inputs. Returns
+// false with a one-line error; *size receives the file's size.
+bool WritePackageFile(const StreamedPackage& package, const SigningKey& signer, SignatureKind kind,
+                      const std::string& out, uint64_t* size, std::string* error);
+
+}  // namespace sfx
+
+#endif  // SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_

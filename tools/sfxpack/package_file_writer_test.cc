@@ -1,0 +1,67 @@
+// The package written in one pass is the package laid out in memory, for every record kind.
+#include "tools/sfxpack/package_file_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/signing_fixture.h"
+#include "tests/test_support.h"
+#include "tools/sfxpack/prefix_block.h"
+#include "tools/sfxpack/signing/signature_records.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+
+TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
+  test::ScratchDir dir;
+  // A file larger than the copy chunk, crossing it unevenly, an empty one and a small one.
+  const std::vector<std::pair<std::string, Bytes>> sources = {
+      {"big.bin", test::NoiseBytes(2 * kCopyChunkSize + 12345, 5)}, {"empty.txt", {}}, {"small.txt", test::BytesOf("abc")}};
+  StreamedPackage streamed;
+  streamed.stub = test::BytesOf("MZ stub bytes and its record");
+  streamed.mainProgram = test::NoiseBytes(5000, 6);
+  streamed.commandTemplate = "/q %CMDLINE%";
+  PackageSpec spec{streamed.stub, {}, streamed.mainProgram, streamed.commandTemplate, {}};
+  uint32_t time = 1000000000;
+  for (const auto& [name, bytes] : sources) {
+    test::WriteFileBytes(dir.File(name), bytes);
+    streamed.files.push_back({name, dir.File(name), bytes.size(), time});
+    spec.files.push_back({name, bytes, time});
+    time += 7;
+  }
+  for (SignatureKind kind : {kBinarySignature, kTextSignature, kTextDigest}) {
+    SCOPED_TRACE(kind);
+    ByteVector expected;
+    std::string error;
+    ASSERT_TRUE(MakePrefixBlock(test::TestSigningKey(), spec, &spec.prefixBlock, &error)) << error;
+    ASSERT_EQ(LayOutPackage(spec, &expected, &error), kOk) << error;
+    ASSERT_EQ(SignPackage(test::TestSigningKey(), kind, &expected, &error), kOk) << error;
+    uint64_t size = 0;
+    ASSERT_TRUE(WritePackageFile(streamed, test::TestSigningKey(), kind, dir.File("out.exe"), &size, &error)) << error;
+    EXPECT_EQ(size, expected.size());
+    EXPECT_EQ(test::ReadFileBytes(dir.File("out.exe")), expected);
+  }
+}
+
+TEST(WritePackageFile, SourceThatChangedSizeLeavesNoOutput) {
+  test::ScratchDir dir;
+  test::WriteFileBytes(dir.File("a.txt"), test::BytesOf("four"));
+  StreamedPackage streamed;
+  streamed.stub = test::BytesOf("MZ stub");
+  streamed.mainProgram = test::BytesOf("program");
+  for (uint64_t measured : {3u, 5u}) {
+    streamed.files = {{"a.txt", dir.File("a.txt"), measured, 0}};
+    uint64_t size = 0;
+    std::string error;
+    EXPECT_FALSE(WritePackageFile(streamed, test::TestSigningKey(), kBinarySignature, dir.File("out.exe"), &size, &error));
+    EXPECT_NE(error.find("changed while the package was built"), std::string::npos) << error;
+    EXPECT_FALSE(test::FileExists(dir.File("out.exe")));
+    EXPECT_FALSE(test::FileExists(dir.File("out.exe.tmp~")));
+  }
+}
+
+}  // namespace
+}  // namespace sfx
