@@ -10,6 +10,7 @@
 
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/platform/join_path.h"
+#include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/build_checks.h"
@@ -122,6 +123,9 @@ struct PackageKey {
   DsaPublicKey key;
   KeyFingerprint fingerprint;
   bool stamped = false;  // read from the file itself, so it proves integrity only
+  // Set when --pub is not the key stamped in the stub, which is the one the stub verifies with: a
+  // package that --pub's key verifies would still never run.
+  std::string stubRefuses;
 };
 
 // The key to verify FILE with: --pub when given, else the key stamped in FILE's stub; with
@@ -137,15 +141,23 @@ int VerificationKey(const ParsedArgs& args, const std::string& file, PackageKey*
   std::string error;
   if (!CheckRegularFile(file, &error)) return Fail(error);
   out->stamped = !args.Has("pub");
+  ByteVector head;
+  if (!ReadFilePrefix(file, kStubSearchLimit, &head, &error)) return Fail(error);
   if (!out->stamped) {
     if (!LoadPublicKeyFile(args.Get("pub"), &out->key, &error)) return Fail(error);
-  } else {
-    ByteVector head;
-    if (!ReadFilePrefix(file, kStubSearchLimit, &head, &error)) return Fail(error);
-    if (!ReadStubKey(head, &out->key, &error)) return Fail(file + ": " + error + "; give the key with --pub");
+  } else if (!ReadStubKey(head, &out->key, &error)) {
+    return Fail(file + ": " + error + "; give the key with --pub");
   }
   if (!KeyFingerprint::Of(out->key, &out->fingerprint, &error)) {
     return Fail((out->stamped ? file : args.Get("pub")) + ": " + error);
+  }
+  DsaPublicKey inStub;
+  if (!out->stamped && ReadStampedKey(head, &inStub, &error) == kOk && !SameKey(inStub, out->key)) {
+    KeyFingerprint stubPrint;
+    std::string held = IsZeroKey(inStub) || !KeyFingerprint::Of(inStub, &stubPrint, &error)
+                           ? "no key" : "another key, " + stubPrint.Text();
+    out->stubRefuses = "its stub holds " + held + ", not the key of " + args.Get("pub") + " (" +
+                       out->fingerprint.Text() + "), so the stub would refuse it";
   }
   if (wanted.empty()) return kExitOk;
   for (const KeyFingerprint& fingerprint : wanted) {
@@ -159,6 +171,10 @@ std::string CodeText(ResultCode result) {
   char text[40];
   std::snprintf(text, sizeof text, "error %u, 0x%08X", result, result);
   return text;
+}
+
+int FailStubRefuses(const std::string& file, const PackageKey& key) {
+  return Fail(file + ": " + key.stubRefuses + " (" + CodeText(kErrorFileInvalid) + ")");
 }
 
 // Why FILE is not a package the stub would run, in the same words whichever command found it.
@@ -465,6 +481,7 @@ int RunFinishSigned(const ParsedArgs& args) {
   const std::string out = args.Get("out");
   PackageKey key;
   if (int status = VerificationKey(args, file, &key)) return status;
+  if (!key.stubRefuses.empty()) return FailStubRefuses(file, key);
   std::string error;
   if (!FinishCodeSigned(file, key.key, out, &error)) return Fail(error);
   std::printf("wrote %s: the package's own signature and the certificate table agree\n", out.c_str());
@@ -481,6 +498,10 @@ int RunVerify(const ParsedArgs& args) {
   if (result == kOk && !IsPackageSignatureKind(kind)) result = kErrorFileInvalid;
   ResultCode code = result;
   std::string failure = result == kOk ? "valid" : PackageFailure(file, key.key, &code);
+  if (result == kOk && !key.stubRefuses.empty()) {
+    result = code = kErrorFileInvalid;
+    failure = key.stubRefuses;
+  }
   if (args.Has("json")) {
     bool found = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength) == kOk;
     PeSigningFields fields;
@@ -521,6 +542,7 @@ int RunList(const ParsedArgs& args) {
   SfxArchive archive(key.key);
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return FailPackage(file, key.key, result);
+  if (!key.stubRefuses.empty()) return FailStubRefuses(file, key);
   uint32_t signedLength = 0;
   PeSigningFields fields;
   const bool table = FindSignatureRecord(file.c_str(), nullptr, nullptr, &signedLength) == kOk &&
@@ -566,6 +588,7 @@ int RunExtract(const ParsedArgs& args) {
   SfxArchive archive(key.key);
   ResultCode result = archive.Open(file.c_str());
   if (result != kOk) return FailPackage(file, key.key, result);
+  if (!key.stubRefuses.empty()) return FailStubRefuses(file, key);
   std::string error;
   if (!MakeDirectory(dir, &error)) return Fail(error);
   // Every output is created new and never through a link; what stands at an output's name already is

@@ -21,9 +21,9 @@ bool WriteText(const std::string& path, const std::string& text, std::string* er
   return WriteWholeFile(path, ByteVector(text.begin(), text.end()), error, access);
 }
 
-bool SameKey(const DsaPublicKey& a, const DsaPublicKey& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 }  // namespace
+
+bool SameKey(const DsaPublicKey& a, const DsaPublicKey& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicPath, std::string* error) {
   SigningKey key;

@@ -14,6 +14,7 @@ namespace sfx {
 bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicPath, std::string* error);
 bool LoadSigningKey(const std::string& path, SigningKey* key, std::string* error);
 bool LoadPublicKeyFile(const std::string& path, DsaPublicKey* key, std::string* error);
+bool SameKey(const DsaPublicKey& a, const DsaPublicKey& b);
 
 // The key stamped in a stub or at the start of a package file; fails when there is no key block or
 // it was never stamped.

@@ -490,6 +490,30 @@ TEST_F(SfxpackTest, StampedKeyProvesIntegrityOnlyAndFingerprintsPinTheSigner) {
   EXPECT_NE(run.out.find("\"fingerprint\": \""), std::string::npos) << run.out;
 }
 
+// The stub checks with the key stamped in it, so --pub may not vouch for a package whose stub holds
+// another key: signed by k, stamped with other, it verifies under k.pub yet never runs.
+TEST_F(SfxpackTest, PubDoesNotVouchForAPackageWhoseStubHoldsAnotherKey) {
+  std::string pkg = dir.File("pkg.exe"), mixed = dir.File("mixed.exe");
+  ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
+  Bytes bytes = test::ReadFileBytes(pkg);
+  bytes.resize(bytes.size() - 48);
+  SigningKey signer;
+  std::string error;
+  ASSERT_TRUE(StampStubKey(&bytes, PublicKey("other.pub"), &error)) << error;
+  ASSERT_TRUE(LoadSigningKey(keys->File("k.key"), &signer, &error)) << error;
+  ASSERT_TRUE(AppendRecord(&bytes, kBinarySignature, signer, &error)) << error;
+  test::WriteFileBytes(mixed, bytes);
+  ASSERT_EQ(VerifySignedFile(mixed.c_str(), 2, PublicKey("k.pub")), kOk) << "the signature itself is k's";
+
+  EXPECT_EQ(RunTool({"verify", "--pub", keys->File("k.pub"), pkg}), kExitOk);
+  ToolRun run = RunCaptured({"verify", "--pub", keys->File("k.pub"), mixed});
+  EXPECT_EQ(run.status, kExitFailed);
+  EXPECT_NE(run.err.find("the stub would refuse it"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(FingerprintOf(PublicKey("other.pub"))), std::string::npos) << run.err;
+  EXPECT_EQ(RunCaptured({"extract", "--pub", keys->File("k.pub"), mixed, dir.File("out")}).status, kExitFailed);
+  EXPECT_EQ(RunCaptured({"verify", mixed}).status, kExitFailed) << "nor does the stamped key verify it";
+}
+
 TEST(KeyFingerprintTest, ParsesBothFormsAndNothingElse) {
   KeyFingerprint fingerprint;
   std::string error;
