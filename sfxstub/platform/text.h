@@ -19,8 +19,9 @@ class Text {
   Text(const char* text);  // NOLINT: literals and C strings convert implicitly
   Text(const char* text, size_t length);
   // Any other contiguous byte string (std::string at the host's edges) converts implicitly.
-  template <typename S, typename = std::enable_if_t<!std::is_same_v<std::decay_t<S>, Text>>,
-            typename = decltype(std::declval<const S&>().data() + std::declval<const S&>().size())>
+  template <typename S, typename = std::enable_if_t<
+                            !std::is_same_v<std::decay_t<S>, Text> &&
+                            std::is_convertible_v<decltype(std::declval<const S&>().data()), const char*>>>
   Text(const S& text) : Text(text.data(), text.size()) {}  // NOLINT
   Text(Text&& other) noexcept
       : chars(std::exchange(other.chars, nullptr)),
