@@ -66,6 +66,13 @@ for bits in 32 64; do
   cmp -s setup.bin out$bits/setup.ovr && cmp -s a.txt out$bits/a.txt || fail "$bits-bit extract: other bytes"
 done
 read -r table size < <(table_of pkg64.exe)
+"$sfxpack" verify --json pkg64.exe 2>/dev/null | python3 -c '
+import json, sys
+v = json.load(sys.stdin)
+t = v["certificateTable"]
+assert v["result"] == "valid" and v["code"] == 0 and len(v["fingerprint"]) == 64, v
+assert (t["offset"], t["size"]) == (int(sys.argv[1]), int(sys.argv[2])), v' "$table" "$size" ||
+  fail "verify --json does not report the certificate table list reports"
 
 echo "== damage: each signature covers its own range"
 cp pkg64.exe signed-range.exe && python3 edit.py flip signed-range.exe 1000

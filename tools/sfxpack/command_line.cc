@@ -1,7 +1,11 @@
 #include "tools/sfxpack/command_line.h"
 
+#include <cstdio>
+
 namespace sfx {
 namespace {
+
+bool quietMode = false;
 
 const OptionSpec* FindLong(const std::vector<OptionSpec>& options, const std::string& name) {
   for (const auto& option : options) {
@@ -84,6 +88,13 @@ bool ParseArgs(const std::vector<OptionSpec>& options, const std::vector<std::st
       return false;
     }
   }
+  for (const auto& option : options) {
+    if (option.required && !parsed->Has(option.name)) {
+      *error = "missing option --" + std::string(option.name) +
+               (option.valueName ? std::string(" ") + option.valueName : std::string());
+      return false;
+    }
+  }
   return true;
 }
 
@@ -96,9 +107,19 @@ std::string DescribeOptions(const std::vector<OptionSpec>& options) {
     if (option.valueName) left += std::string(" ") + option.valueName;
     if (left.size() < 26) left.resize(26, ' ');
     else left += "  ";
-    text += left + option.help + (option.repeatable ? " (repeatable)" : "") + "\n";
+    text += left + option.help + (option.repeatable ? " (repeatable)" : "") +
+            (option.required ? " (required)" : "") + "\n";
   }
   return text;
+}
+
+void SetQuiet(bool quiet) { quietMode = quiet; }
+bool Quiet() { return quietMode; }
+
+void PrintError(const std::string& message) { std::fprintf(stderr, "sfxpack: %s\n", message.c_str()); }
+
+void PrintWarning(const std::string& message) {
+  if (!quietMode) std::fprintf(stderr, "sfxpack: warning: %s\n", message.c_str());
 }
 
 }  // namespace sfx

@@ -15,6 +15,7 @@ struct OptionSpec {
   const char* valueName;   // null for a flag
   bool repeatable;
   const char* help;
+  bool required = false;   // the command cannot run without it
 };
 
 class ParsedArgs {
@@ -33,13 +34,20 @@ class ParsedArgs {
 };
 
 // Parses args against options. "--name value", "--name=value", "-x value" and "--" (the rest is
-// positional) are understood; an unknown option, a missing value or a repeated single option is an
-// error, described in *error.
+// positional) are understood; an unknown option, a missing value, a repeated single option or a
+// missing required one is an error, described in *error, which names the option.
 bool ParseArgs(const std::vector<OptionSpec>& options, const std::vector<std::string>& args,
                ParsedArgs* parsed, std::string* error);
 
 // The options' lines of a usage text.
 std::string DescribeOptions(const std::vector<OptionSpec>& options);
+
+// What the tool says besides its results goes to stderr, one line each, prefixed "sfxpack: ".
+// Quiet mode (-q) silences warnings and the progress line; errors always print.
+void SetQuiet(bool quiet);
+bool Quiet();
+void PrintError(const std::string& message);
+void PrintWarning(const std::string& message);
 
 }  // namespace sfx
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <share.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -265,6 +267,38 @@ bool MakeDirectory(const std::string& dir, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool CheckRegularFile(const std::string& path, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *error = Describe(path, "cannot open");
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = path + ": not a regular file (a package is read with seeks; save it to a file first)";
+    return false;
+  }
+  return true;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string BesideExecutable(const std::string& relative) {
+  std::error_code code;
+#if defined(_WIN32)
+  char self[4096];
+  DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  if (length == 0 || length >= sizeof self) return "";
+  fs::path path(std::string(self, length));
+#else
+  fs::path path = fs::read_symlink("/proc/self/exe", code);
+#endif
+  if (code || path.empty()) return "";
+  return (path.parent_path() / relative).lexically_normal().string();
 }
 
 }  // namespace sfx

@@ -62,6 +62,13 @@ bool MakeDirectory(const std::string& dir, std::string* error);
 // For an output about to be created new at path: true when nothing stands there; with remove, what
 // stands there (a link itself, not its target) is removed first. Otherwise false, error saying why.
 bool ClearOutput(const std::string& path, bool remove, std::string* error);
+// Packages are read with seeks from both ends, so a pipe, a device or a folder is refused up front
+// ("not a regular file") rather than failing later as a damaged signature.
+bool CheckRegularFile(const std::string& path, std::string* error);
+bool IsRegularFile(const std::string& path);
+// relative, taken from the running executable's folder and normalized ("/usr/bin/../share/x" is
+// "/usr/share/x"); empty when the system does not say where the executable is.
+std::string BesideExecutable(const std::string& relative);
 
 }  // namespace sfx
 

@@ -14,6 +14,7 @@
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
@@ -39,13 +40,44 @@ constexpr size_t kHeaderReadLimit = 64u << 10;
 // Certificate tables hold a few certificates and a signature; anything near this size is a mistake.
 constexpr uint32_t kMaxCertificateTableSize = 16u << 20;
 
+// The installed 32-bit stub, relative to the tool so that a moved install or an unpacked tarball
+// finds its own (bin/sfxpack and windows/sfxpack.exe both sit one level below share/).
+constexpr char kInstalledStub[] = "../share/sfxstub/sfxstub.exe";
+
+const CommandSpec* running = nullptr;  // the command RunCommand is running, for usage errors
+
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "sfxpack: %s\n", message.c_str());
+  PrintError(message);
   return kExitFailed;
 }
 
+// A value the command line got wrong: exit 2, naming the option.
+int UsageError(const std::string& message) {
+  const char* name = running ? running->name : "sfxpack";
+  PrintError(std::string(name) + ": " + message + " (see 'sfxpack help " + name + "')");
+  return kExitUsage;
+}
+
 void Progress(bool show, const char* stage) {
-  if (show) std::fprintf(stderr, "\rsfxpack: %-40s", stage);
+  if (show && !Quiet()) std::fprintf(stderr, "\rsfxpack: %-40s", stage);
+}
+
+// --stub, or the installed stub when it is not given.
+int StubPath(const ParsedArgs& args, std::string* path) {
+  if (args.Has("stub")) {
+    *path = args.Get("stub");
+    return kExitOk;
+  }
+  *path = BesideExecutable(kInstalledStub);
+  if (!path->empty() && IsRegularFile(*path)) return kExitOk;
+  return UsageError("missing option --stub STUB (no installed stub at " +
+                    (path->empty() ? std::string(kInstalledStub) : *path) + ")");
+}
+
+std::string FingerprintText(const DsaPublicKey& key) {
+  KeyFingerprint fingerprint;
+  std::string error;
+  return KeyFingerprint::Of(key, &fingerprint, &error) ? fingerprint.Text() : "(" + error + ")";
 }
 
 const char* KindName(uint32_t kind) {
@@ -87,26 +119,84 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-// The key to verify FILE with: --pub when given, else the key stamped in FILE's stub.
-bool VerificationKey(const ParsedArgs& args, const std::string& file, DsaPublicKey* key,
-                     std::string* error) {
-  if (args.Has("pub")) return LoadPublicKeyFile(args.Get("pub"), key, error);
-  ByteVector head;
-  if (!ReadFilePrefix(file, kStubSearchLimit, &head, error)) return false;
-  if (!ReadStubKey(head, key, error)) {
-    *error = file + ": " + *error + "; give the key with --pub";
-    return false;
+struct PackageKey {
+  DsaPublicKey key;
+  KeyFingerprint fingerprint;
+  bool stamped = false;  // read from the file itself, so it proves integrity only
+};
+
+// The key to verify FILE with: --pub when given, else the key stamped in FILE's stub; with
+// --fingerprint, that key must be one of those named. Returns an exit code.
+int VerificationKey(const ParsedArgs& args, const std::string& file, PackageKey* out) {
+  std::vector<KeyFingerprint> wanted;
+  for (const std::string& text : args.All("fingerprint")) {
+    wanted.emplace_back();
+    if (!KeyFingerprint::Parse(text, &wanted.back())) {
+      return UsageError("--fingerprint takes SHA256:BASE64 or 64 hex digits, not '" + text + "'");
+    }
   }
-  return true;
+  std::string error;
+  if (!CheckRegularFile(file, &error)) return Fail(error);
+  out->stamped = !args.Has("pub");
+  if (!out->stamped) {
+    if (!LoadPublicKeyFile(args.Get("pub"), &out->key, &error)) return Fail(error);
+  } else {
+    ByteVector head;
+    if (!ReadFilePrefix(file, kStubSearchLimit, &head, &error)) return Fail(error);
+    if (!ReadStubKey(head, &out->key, &error)) return Fail(file + ": " + error + "; give the key with --pub");
+  }
+  if (!KeyFingerprint::Of(out->key, &out->fingerprint, &error)) {
+    return Fail((out->stamped ? file : args.Get("pub")) + ": " + error);
+  }
+  if (wanted.empty()) return kExitOk;
+  for (const KeyFingerprint& fingerprint : wanted) {
+    if (fingerprint == out->fingerprint) return kExitOk;
+  }
+  return Fail(file + ": " + (out->stamped ? "the key stamped in it, " : "the key of " + args.Get("pub") + ", ") +
+              out->fingerprint.Text() + ", is not one named by --fingerprint");
 }
 
-std::string OpenFailure(const std::string& file, ResultCode result) {
-  switch (result) {
-    case kErrorFileNotFound: return file + ": cannot open";
-    case kErrorInvalidParameter: return file + ": the package's mode is not \"extract\"";
-    case kBadChunkDirectory: return file + ": damaged package directory (a \"CMDP\" chunk of the wrong size)";
-    default: return file + ": not a valid signed package (damaged, or signed with another key)";
+std::string CodeText(ResultCode result) {
+  char text[40];
+  std::snprintf(text, sizeof text, "error %u, 0x%08X", result, result);
+  return text;
+}
+
+// Why FILE is not a package the stub would run, in the same words whichever command found it.
+// *result is what the archive's open or the signature check returned; it becomes the code the stub
+// reports for the cause. The signature is looked at again to tell the causes apart.
+std::string PackageFailure(const std::string& file, const DsaPublicKey& key, ResultCode* result) {
+  std::string words;
+  switch (*result) {
+    case kErrorInvalidParameter: words = "the package's mode is not \"extract\""; break;
+    case kBadChunkDirectory: words = "damaged package directory (a \"CMDP\" chunk of the wrong size)"; break;
+    case kErrorFileInvalid:
+    case kBadSignature:
+    case kDamagedPackage: {
+      uint32_t kind = 0;
+      *result = kErrorFileInvalid;  // what the stub shows for every cause below
+      if (FindSignatureRecord(file.c_str(), nullptr, &kind, nullptr) != kOk) {
+        words = "no signature record at its end (not a package, or cut short)";
+      } else if (!IsPackageSignatureKind(kind)) {
+        words = std::string("its ") + KindName(kind) + " record is one the stub refuses: " +
+                (kind == kTextSignature
+                     ? "its digest skips every byte outside 0x20..0x7F, so it does not protect a package"
+                     : "a digest nobody signed proves nothing");
+      } else if (VerifySignedFile(file.c_str(), 2, key) != kOk) {
+        words = "the signature does not match (the file is damaged, or signed with another key)";
+      } else {
+        words = "damaged package directory";
+      }
+      break;
+    }
+    default: words = "cannot read the package"; break;
   }
+  return words;
+}
+
+int FailPackage(const std::string& file, const DsaPublicKey& key, ResultCode result) {
+  std::string words = PackageFailure(file, key, &result);
+  return Fail(file + ": " + words + " (" + CodeText(result) + ")");
 }
 
 // A stub that is itself code-signed: its table is removed, for no signer handles a table that other
@@ -118,8 +208,8 @@ bool RemoveStubCertificateTable(const std::string& path, ByteVector* stub, std::
     return false;
   }
   if (removed != 0) {
-    std::fprintf(stderr, "warning: %s is code-signed; its certificate table (%u bytes) is removed: code-sign "
-                         "the package instead (build --authenticode)\n", path.c_str(), removed);
+    PrintWarning(path + " is code-signed; its certificate table (" + std::to_string(removed) +
+                 " bytes) is removed: code-sign the package instead (build --authenticode)");
   }
   return true;
 }
@@ -135,7 +225,6 @@ bool CertificateTableAfterRecord(const std::string& file, uint32_t signedLength,
 
 int RunKeygen(const ParsedArgs& args) {
   std::string prefix = args.Get("out");
-  if (prefix.empty()) return Fail("keygen: --out PREFIX is required");
   // A key pair replaced by mistake cannot be had back: packages signed with it no longer update.
   if (!args.Has("force")) {
     for (const std::string& path : {prefix + ".key", prefix + ".pub"}) {
@@ -147,15 +236,19 @@ int RunKeygen(const ParsedArgs& args) {
     }
   }
   std::string error;
-  if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", &error)) return Fail(error);
-  std::printf("wrote %s.key (private, PKCS#8 PEM) and %s.pub (public, PEM)\n", prefix.c_str(),
-              prefix.c_str());
+  DsaPublicKey key;
+  if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", &error) ||
+      !LoadPublicKeyFile(prefix + ".pub", &key, &error)) {
+    return Fail(error);
+  }
+  std::printf("wrote %s.key (private, PKCS#8 PEM) and %s.pub (public, PEM)\nkey %s\n", prefix.c_str(),
+              prefix.c_str(), FingerprintText(key).c_str());
   return kExitOk;
 }
 
 int RunStampKey(const ParsedArgs& args) {
-  std::string in = args.Get("stub"), pub = args.Get("pub"), out = args.Get("out");
-  if (in.empty() || pub.empty() || out.empty()) return Fail("stamp-key: --stub, --pub and -o are required");
+  std::string in, pub = args.Get("pub"), out = args.Get("out");
+  if (int status = StubPath(args, &in)) return status;
   std::string error;
   ByteVector stub;
   DsaPublicKey key;
@@ -165,7 +258,8 @@ int RunStampKey(const ParsedArgs& args) {
   }
   if (!StampStubKey(&stub, key, &error)) return Fail(in + ": " + error);
   if (!WriteWholeFile(out, stub, &error)) return Fail(error);
-  std::printf("stamped %s into %s\n", pub.c_str(), out.c_str());
+  std::printf("stamped %s (key %s) into %s\nstub %s\n", pub.c_str(), FingerprintText(key).c_str(), out.c_str(),
+              in.c_str());
   return kExitOk;
 }
 
@@ -244,16 +338,36 @@ bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::
   return true;
 }
 
+// The stub and key a build used, after its "wrote" line.
+void PrintBuildInputs(const std::string& stubPath, const SigningKey& signer) {
+  std::printf("stub %s\nkey %s\n", stubPath.c_str(), FingerprintText(signer.PublicKey()).c_str());
+}
+
 int RunBuild(const ParsedArgs& args) {
-  std::string stubPath = args.Get("stub"), keyPath = args.Get("key"), setupPath = args.Get("setup"),
-              out = args.Get("out");
-  if (stubPath.empty() || keyPath.empty() || setupPath.empty() || out.empty()) {
-    return Fail("build: --stub, --key, --setup and -o are required");
-  }
+  std::string stubPath, keyPath = args.Get("key"), setupPath = args.Get("setup"), out = args.Get("out");
   uint32_t kind = kBinarySignature;
   if (!ParseRecordKind(args.Get("record", "binary"), &kind)) {
-    return Fail("build: --record takes binary, text or digest");
+    return UsageError("--record takes binary, text or digest, not '" + args.Get("record") + "'");
   }
+  for (const std::string& item : args.All("file")) {
+    if (item.find('=') == std::string::npos || item[0] == '=') {
+      return UsageError("--file takes NAME=PATH, not '" + item + "'");
+    }
+  }
+  uint32_t tableSize = 0;
+  if (args.Has("authenticode-size") && !ParseTableSize(args.Get("authenticode-size"), &tableSize)) {
+    return UsageError("--authenticode-size takes the certificate table's length in bytes, from 1 to " +
+                      std::to_string(kMaxCertificateTableSize));
+  }
+  const bool codeSign = args.Has("authenticode");
+  if ((codeSign || tableSize != 0) && kind != kBinarySignature) {
+    return UsageError("--authenticode and --authenticode-size need --record binary");
+  }
+  const std::string signCommand = args.Get("authenticode");
+  if (codeSign && (signCommand.find("{in}") == std::string::npos || signCommand.find("{out}") == std::string::npos)) {
+    return UsageError("--authenticode COMMAND must hold {in} and {out}, the file to sign and the file to write");
+  }
+  if (int status = StubPath(args, &stubPath)) return status;
   bool verbose = isatty(fileno(stderr)) != 0;
   std::string error;
   std::vector<BuildInput> listed;
@@ -283,26 +397,13 @@ int RunBuild(const ParsedArgs& args) {
   if (const char* problem = SetupProgramProblem(package.mainProgram)) {
     return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
   }
-  uint32_t tableSize = 0;
-  if (args.Has("authenticode-size") && !ParseTableSize(args.Get("authenticode-size"), &tableSize)) {
-    return Fail("build: --authenticode-size takes the certificate table's length in bytes, from 1 to " +
-                std::to_string(kMaxCertificateTableSize));
-  }
-  const bool codeSign = args.Has("authenticode");
-  if ((codeSign || tableSize != 0) && kind != kBinarySignature) {
-    return Fail("build: a code-signed package needs --record binary");
-  }
-  const std::string signCommand = args.Get("authenticode");
-  if (codeSign && (signCommand.find("{in}") == std::string::npos || signCommand.find("{out}") == std::string::npos)) {
-    return Fail("build: --authenticode COMMAND must hold {in} and {out}, the file to sign and the file to write");
-  }
   if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
   if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
   package.commandTemplate = args.Get("command");
   for (const std::string& warning : TemplateWarnings(package.commandTemplate)) {
-    std::fprintf(stderr, "sfxpack: warning: %s\n", warning.c_str());
+    PrintWarning(warning);
   }
   for (size_t i = 3; i < inputs.size(); ++i) {
     ListedSource source{inputs[i].name, inputs[i].path, inputs[i].size, 0};
@@ -310,8 +411,8 @@ int RunBuild(const ParsedArgs& args) {
     package.files.push_back(std::move(source));
   }
   if (!IsPackageSignatureKind(kind)) {
-    std::fprintf(stderr, "warning: the stub refuses packages with a %s record; sign with --record binary "
-                         "for a package it runs\n", KindName(kind));
+    PrintWarning(std::string("the stub refuses packages with a ") + KindName(kind) +
+                 " record; sign with --record binary for a package it runs");
   }
   verbose = verbose && inputSize >= kLargeBuild;
   if (codeSign || tableSize != 0) {
@@ -320,7 +421,7 @@ int RunBuild(const ParsedArgs& args) {
     ByteVector bytes;
     if (!LayOutInMemory(package, signer, &bytes, &error)) return Fail("build: " + error);
     Progress(verbose, "signing");
-    if (verbose) std::fprintf(stderr, "\n");  // the signing command writes its own lines
+    if (verbose && !Quiet()) std::fprintf(stderr, "\n");  // the signing command writes its own lines
     const RecordSigner sign = [&](ByteVector* toSign, std::string* signError) {
       return AppendRecord(toSign, kind, signer, signError);
     };
@@ -333,6 +434,7 @@ int RunBuild(const ParsedArgs& args) {
       std::printf("wrote %s: %llu bytes, %zu files, %s record, code-signed in %zu round(s), certificate table "
                   "%u bytes\n", out.c_str(), static_cast<unsigned long long>(run.size), package.files.size(),
                   KindName(kind), run.tableSizes.size(), run.tableSizes.back());
+      PrintBuildInputs(stubPath, signer);
       return kExitOk;
     }
     ByteVector signedPackage, handed;
@@ -346,6 +448,7 @@ int RunBuild(const ParsedArgs& args) {
     std::printf("wrote %s: %zu bytes, %zu files, %s record, awaiting a code signature whose certificate table is "
                 "%u bytes: code-sign it, then run 'sfxpack finish-signed SIGNED -o OUT'\n",
                 out.c_str(), handed.size(), package.files.size(), KindName(kind), tableSize);
+    PrintBuildInputs(stubPath, signer);
     return kExitOk;
   }
   Progress(verbose, "writing");
@@ -353,60 +456,74 @@ int RunBuild(const ParsedArgs& args) {
   if (!WritePackageFile(package, signer, static_cast<SignatureKind>(kind), out, &size, &error)) {
     return Fail("build: " + error);
   }
-  if (verbose) std::fprintf(stderr, "\n");
+  if (verbose && !Quiet()) std::fprintf(stderr, "\n");
   std::printf("wrote %s: %llu bytes, %zu files, %s record\n", out.c_str(), static_cast<unsigned long long>(size),
               package.files.size(), KindName(kind));
+  PrintBuildInputs(stubPath, signer);
   return kExitOk;
 }
 
 int RunFinishSigned(const ParsedArgs& args) {
   const std::string& file = args.positionals()[0];
   const std::string out = args.Get("out");
-  if (out.empty()) return Fail("finish-signed: -o OUT is required");
+  PackageKey key;
+  if (int status = VerificationKey(args, file, &key)) return status;
   std::string error;
-  DsaPublicKey key;
-  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
-  if (!FinishCodeSigned(file, key, out, &error)) return Fail(error);
+  if (!FinishCodeSigned(file, key.key, out, &error)) return Fail(error);
   std::printf("wrote %s: the package's own signature and the certificate table agree\n", out.c_str());
   return kExitOk;
 }
 
 int RunVerify(const ParsedArgs& args) {
   const std::string& file = args.positionals()[0];
-  std::string error;
-  DsaPublicKey key;
-  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
-  ResultCode result = VerifySignedFile(file.c_str(), 2, key);
+  PackageKey key;
+  if (int status = VerificationKey(args, file, &key)) return status;
+  ResultCode result = VerifySignedFile(file.c_str(), 2, key.key);
   uint32_t kind = 0, signedLength = 0;
   if (result == kOk) result = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength);
-  if (result != kOk) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", result);
-    return Fail(file + ": signature NOT valid (" + code + ")");
+  if (result == kOk && !IsPackageSignatureKind(kind)) result = kErrorFileInvalid;
+  ResultCode code = result;
+  std::string failure = result == kOk ? "valid" : PackageFailure(file, key.key, &code);
+  if (args.Has("json")) {
+    bool found = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength) == kOk;
+    PeSigningFields fields;
+    std::string table = "null";
+    if (found && CertificateTableAfterRecord(file, signedLength, &fields)) {
+      table = "{\"offset\": " + std::to_string(fields.tableOffset) + ", \"size\": " +
+              std::to_string(fields.tableSize) + ", \"coveredBySignature\": false}";
+    }
+    std::printf("{\"file\": %s, \"kind\": %s, \"signedLength\": %s, \"key\": %s, \"fingerprint\": %s, "
+                "\"certificateTable\": %s, \"result\": %s, \"code\": %u}\n",
+                JsonString(file).c_str(), found ? JsonString(KindName(kind)).c_str() : "null",
+                found ? std::to_string(signedLength).c_str() : "null", key.stamped ? "\"stamped\"" : "\"--pub\"",
+                JsonString(key.fingerprint.Hex()).c_str(), table.c_str(),
+                JsonString(failure).c_str(), code);
   }
-  if (!IsPackageSignatureKind(kind)) {
-    return Fail(file + ": the " + KindName(kind) +
-                " record verifies, but the stub refuses it: its digest skips every byte outside "
-                "0x20..0x7F, so it does not protect a package");
-  }
-  std::printf("%s: valid %s record, signed length %u bytes\n", file.c_str(), KindName(kind), signedLength);
+  if (result != kOk) return Fail(file + ": " + failure + " (" + CodeText(code) + ")");
   PeSigningFields fields;
-  if (CertificateTableAfterRecord(file, signedLength, &fields)) {
-    std::printf("%s: a certificate table follows the record (offset %u, %u bytes); the package's signature "
-                "does not cover it: check the code signature with osslsigncode verify or signtool verify\n",
-                file.c_str(), fields.tableOffset, fields.tableSize);
+  if (!args.Has("json")) {
+    std::printf("%s: valid %s record, signed length %u bytes, key %s\n", file.c_str(), KindName(kind), signedLength,
+                key.fingerprint.Text().c_str());
+    if (CertificateTableAfterRecord(file, signedLength, &fields)) {
+      std::printf("%s: a certificate table follows the record (offset %u, %u bytes); the package's signature "
+                  "does not cover it: check the code signature with osslsigncode verify or signtool verify\n",
+                  file.c_str(), fields.tableOffset, fields.tableSize);
+    }
+  }
+  if (key.stamped && !args.Has("fingerprint")) {
+    PrintWarning(file + ": checked against the key stamped in the file itself, which proves it is intact, not who "
+                 "signed it; give --fingerprint FP or --pub PUB to check its origin");
   }
   return kExitOk;
 }
 
 int RunList(const ParsedArgs& args) {
   const std::string& file = args.positionals()[0];
-  std::string error;
-  DsaPublicKey key;
-  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
-  SfxArchive archive(key);
+  PackageKey key;
+  if (int status = VerificationKey(args, file, &key)) return status;
+  SfxArchive archive(key.key);
   ResultCode result = archive.Open(file.c_str());
-  if (result != kOk) return Fail(OpenFailure(file, result));
+  if (result != kOk) return FailPackage(file, key.key, result);
   uint32_t signedLength = 0;
   PeSigningFields fields;
   const bool table = FindSignatureRecord(file.c_str(), nullptr, nullptr, &signedLength) == kOk &&
@@ -417,10 +534,11 @@ int RunList(const ParsedArgs& args) {
       tableJson = "{\"offset\": " + std::to_string(fields.tableOffset) + ", \"size\": " +
                   std::to_string(fields.tableSize) + ", \"coveredBySignature\": false}";
     }
-    std::printf("{\"mode\": %s, \"command\": %s, \"mainProgram\": {\"offset\": %u, \"size\": %u}, "
-                "\"certificateTable\": %s, \"entries\": [",
+    std::printf("{\"mode\": %s, \"command\": %s, \"fingerprint\": %s, \"mainProgram\": {\"offset\": %u, "
+                "\"size\": %u}, \"certificateTable\": %s, \"entries\": [",
                 JsonString(StdString(archive.Mode())).c_str(), JsonString(StdString(archive.commandTemplate)).c_str(),
-                archive.mainProgramOffset, archive.mainProgramSize, tableJson.c_str());
+                JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize,
+                tableJson.c_str());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
       std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
@@ -429,9 +547,10 @@ int RunList(const ParsedArgs& args) {
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
     return kExitOk;
   }
-  std::printf("mode:         %s\ncommand:      %s\nmain program: offset %u, size %u\nentries:      %zu\n",
-              archive.Mode().c_str(), archive.commandTemplate.c_str(), archive.mainProgramOffset,
-              archive.mainProgramSize, archive.entries.size());
+  std::printf("mode:         %s\ncommand:      %s\nkey:          %s\nmain program: offset %u, size %u\n"
+              "entries:      %zu\n",
+              archive.Mode().c_str(), archive.commandTemplate.c_str(), key.fingerprint.Text().c_str(),
+              archive.mainProgramOffset, archive.mainProgramSize, archive.entries.size());
   if (table) {
     std::printf("code signing: a certificate table follows the record (offset %u, %u bytes), outside the "
                 "package's signature\n", fields.tableOffset, fields.tableSize);
@@ -445,12 +564,12 @@ int RunList(const ParsedArgs& args) {
 int RunExtract(const ParsedArgs& args) {
   const std::string& file = args.positionals()[0];
   const std::string& dir = args.positionals()[1];
-  std::string error;
-  DsaPublicKey key;
-  if (!VerificationKey(args, file, &key, &error)) return Fail(error);
-  SfxArchive archive(key);
+  PackageKey key;
+  if (int status = VerificationKey(args, file, &key)) return status;
+  SfxArchive archive(key.key);
   ResultCode result = archive.Open(file.c_str());
-  if (result != kOk) return Fail(OpenFailure(file, result));
+  if (result != kOk) return FailPackage(file, key.key, result);
+  std::string error;
   if (!MakeDirectory(dir, &error)) return Fail(error);
   // Every output is created new and never through a link; what stands at an output's name already is
   // an error, or with --force is removed first (a link itself, never what it points to).
@@ -461,36 +580,43 @@ int RunExtract(const ParsedArgs& args) {
   }
   std::string setup = StdString(JoinPath(dir, kMainProgramName));
   result = archive.ExtractMainProgram(setup.c_str());
-  if (result != kOk) return Fail(setup + ": cannot extract the setup program (error " + std::to_string(result) + ")");
+  if (result != kOk) return Fail(setup + ": cannot extract the setup program (" + CodeText(result) + ")");
   result = archive.ExtractFiles(dir.c_str());
-  if (result != kOk) return Fail(dir + ": cannot extract the listed files (error " + std::to_string(result) + ")");
-  std::printf("extracted setup.ovr and %zu files into %s\n", archive.entries.size(), dir.c_str());
+  if (result != kOk) return Fail(dir + ": cannot extract the listed files (" + CodeText(result) + ")");
+  std::printf("extracted setup.ovr and %zu files into %s, key %s\n", archive.entries.size(), dir.c_str(),
+              key.fingerprint.Text().c_str());
   return kExitOk;
 }
 
 const OptionSpec kPubOption = {"pub", 0, "PUB", false, "public key (PEM); default: the key stamped in FILE"};
+const OptionSpec kFingerprintOption = {"fingerprint", 0, "FP", true,
+                                       "fail unless the key has this fingerprint (SHA256:... or hex)"};
+const OptionSpec kStubOption = {"stub", 0, "STUB", false,
+                                "the stub executable; default: the installed one, ../share/sfxstub/sfxstub.exe "
+                                "from the tool's folder"};
+const OptionSpec kQuietOption = {"quiet", 'q', nullptr, false, "no progress line, no warnings; errors still print"};
 
 }  // namespace
 
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
       {"keygen", "--out PREFIX [--force]", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
-       {{"out", 'o', "PREFIX", false, "where to write the two key files"},
+       {{"out", 'o', "PREFIX", false, "where to write the two key files", true},
         {"force", 0, nullptr, false, "replace key files that already exist"}},
        0, RunKeygen},
-      {"stamp-key", "--stub IN --pub PUB -o OUT", "Write a copy of a stub with a public key in its key block.",
-       {{"stub", 0, "IN", false, "the stub executable"},
-        {"pub", 0, "PUB", false, "public key (PEM)"},
-        {"out", 'o', "OUT", false, "the stamped copy"}},
+      {"stamp-key", "[--stub IN] --pub PUB -o OUT", "Write a copy of a stub with a public key in its key block.",
+       {kStubOption,
+        {"pub", 0, "PUB", false, "public key (PEM)", true},
+        {"out", 'o', "OUT", false, "the stamped copy", true}},
        0, RunStampKey},
       {"build",
-       "--stub STUB --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
+       "[--stub STUB] --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
        "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] "
        "-o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
-       {{"stub", 0, "STUB", false, "the stub executable"},
-        {"key", 0, "KEY", false, "private key (PEM)"},
-        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction"},
+       {kStubOption,
+        {"key", 0, "KEY", false, "private key (PEM)", true},
+        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction", true},
         {"command", 0, "TEMPLATE", false, "its arguments; %SRCPATH%, %TMPPATH%, %CMDLINE% are expanded"},
         {"file", 0, "NAME=PATH", true, "a file to extract beside it, as NAME"},
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
@@ -503,18 +629,23 @@ const std::vector<CommandSpec>& Commands() {
         {"authenticode-size", 0, "BYTES", false,
          "the certificate table's length in bytes: alone, write a package to code-sign by hand and "
          "finish with finish-signed; with --authenticode, the length tried first"},
-        {"out", 'o', "OUT", false, "the package to write"}},
+        {"out", 'o', "OUT", false, "the package to write", true}},
        0, RunBuild},
-      {"finish-signed", "[--pub PUB] SIGNED -o OUT",
+      {"finish-signed", "[--pub PUB] [--fingerprint FP]... SIGNED -o OUT",
        "Finish a package built with --authenticode-size and code-signed since: checksum back to 0, "
        "checked and verified.",
-       {kPubOption, {"out", 'o', "OUT", false, "the finished package"}}, 1, RunFinishSigned},
-      {"verify", "[--pub PUB] FILE", "Check a package's signature as the stub does.", {kPubOption}, 1, RunVerify},
-      {"list", "[--pub PUB] [--json] FILE", "Show a verified package's directory.",
-       {kPubOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},
-      {"extract", "[--pub PUB] [--force] FILE DIR",
+       {kPubOption, kFingerprintOption, {"out", 'o', "OUT", false, "the finished package", true}}, 1,
+       RunFinishSigned},
+      {"verify", "[--pub PUB] [--fingerprint FP]... [--json] FILE",
+       "Check a package's signature as the stub does, and show whose key signed it.",
+       {kPubOption, kFingerprintOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunVerify},
+      {"list", "[--pub PUB] [--fingerprint FP]... [--json] FILE", "Show a verified package's directory.",
+       {kPubOption, kFingerprintOption, {"json", 0, nullptr, false, "print JSON"}}, 1, RunList},
+      {"extract", "[--pub PUB] [--fingerprint FP]... [--force] FILE DIR",
        "Verify, then extract setup.ovr and every listed file into DIR.",
-       {kPubOption, {"force", 0, nullptr, false, "remove files already standing at the outputs' names"}}, 2,
+       {kPubOption, kFingerprintOption,
+        {"force", 0, nullptr, false, "remove files already standing at the outputs' names"}},
+       2,
        RunExtract},
   };
   return commands;
@@ -527,17 +658,46 @@ const CommandSpec* FindCommand(const std::string& name) {
   return nullptr;
 }
 
+std::vector<OptionSpec> CommandOptions(const CommandSpec& command) {
+  std::vector<OptionSpec> options = command.options;
+  options.push_back(kQuietOption);
+  return options;
+}
+
+std::string CommandHelp(const CommandSpec& command) {
+  std::vector<OptionSpec> options = CommandOptions(command);
+  options.push_back({"help", 'h', nullptr, false, "this help"});
+  return std::string("usage: sfxpack ") + command.name + " " + command.usage + "\n\n" + command.summary +
+         "\n\noptions:\n" + DescribeOptions(options);
+}
+
 int RunCommand(const CommandSpec& command, const std::vector<std::string>& args) {
+  running = &command;
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(command.options, args, &parsed, &error)) {
-    std::fprintf(stderr, "sfxpack %s: %s (see 'sfxpack %s --help')\n", command.name, error.c_str(), command.name);
-    return kExitUsage;
-  }
+  std::vector<OptionSpec> options = CommandOptions(command);
+  if (!ParseArgs(options, args, &parsed, &error)) return UsageError(error);
+  SetQuiet(parsed.Has("quiet"));
   if (parsed.positionals().size() != command.positionals) {
-    std::fprintf(stderr, "sfxpack %s: expected %zu argument(s): %s\n", command.name, command.positionals,
-                 command.usage);
-    return kExitUsage;
+    return UsageError("expected " + std::to_string(command.positionals) + " argument(s), got " +
+                      std::to_string(parsed.positionals().size()) + ": " + command.usage);
+  }
+  // Packages and keys are files: read with seeks, written through a temporary beside them.
+  for (const auto& value : parsed.positionals()) {
+    if (value == "-") return UsageError("'-' is not a file: packages need a file to seek in");
+  }
+  for (const auto& option : options) {
+    if (option.valueName == nullptr) continue;
+    if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "record") ||
+        !std::strcmp(option.name, "fingerprint") || !std::strcmp(option.name, "authenticode") ||
+        !std::strcmp(option.name, "authenticode-size")) {
+      continue;  // not file names
+    }
+    for (const auto& value : parsed.All(option.name)) {
+      if (value == "-") {
+        return UsageError(std::string("--") + option.name + " -: '-' is not a file: packages need a file to seek in");
+      }
+    }
   }
   return command.run(parsed);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sfx_version.h"
 #include "tools/sfxpack/command_line.h"
 #include "tools/sfxpack/sfxpack_commands.h"
 
@@ -13,38 +14,82 @@ namespace {
 using sfx::CommandSpec;
 
 void PrintUsage(std::FILE* out) {
-  std::fprintf(out, "usage: sfxpack COMMAND [OPTIONS]\n\ncommands:\n");
+  std::fprintf(out, "usage: sfxpack [-q] COMMAND [OPTIONS]\n\ncommands:\n");
   for (const CommandSpec& command : sfx::Commands()) {
     std::fprintf(out, "  %-14s %s\n", command.name, command.summary);
   }
-  std::fprintf(out, "\n'sfxpack COMMAND --help' describes one command.\n");
+  std::fprintf(out,
+               "  %-14s %s\n  %-14s %s\n\n'sfxpack help COMMAND' or 'sfxpack COMMAND --help' describes one "
+               "command.\n-q silences the progress line and warnings. Exit codes: 0 done, 1 the operation "
+               "failed, 2 the command line is wrong.\n",
+               "help", "This help, or one command's.", "version", "The tool's version.");
+}
+
+int PrintVersion() {
+  std::printf("sfxpack %s%s%s%s\n", SFX_VERSION, *SFX_GIT_DESCRIBE ? " (git " : "", SFX_GIT_DESCRIBE,
+              *SFX_GIT_DESCRIBE ? ")" : "");
+  return sfx::kExitOk;
+}
+
+// -h or --help among the options, not as the value of one (--command -h) nor after "--".
+bool AsksForHelp(const CommandSpec& command, const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") return false;
+    if (arg == "--help" || arg == "-h") return true;
+    for (const sfx::OptionSpec& option : command.options) {
+      bool takesNext = option.valueName != nullptr &&
+                       (arg == std::string("--") + option.name ||
+                        (option.shortName != 0 && arg == std::string("-") + option.shortName));
+      if (takesNext) ++i;
+    }
+  }
+  return false;
+}
+
+int UnknownCommand(const std::string& name) {
+  sfx::PrintError("unknown command '" + name + "' (see 'sfxpack help')");
+  return sfx::kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // -q before the command applies to it as well.
+  bool quiet = !args.empty() && (args[0] == "-q" || args[0] == "--quiet");
+  if (quiet) args.erase(args.begin());
+  if (args.empty()) {
     PrintUsage(stderr);
     return sfx::kExitUsage;
   }
-  std::string name = argv[1];
+  std::string name = args[0];
+  args.erase(args.begin());
+  if (name == "--version" || name == "version") {
+    if (args.empty()) return PrintVersion();
+    sfx::PrintError("version takes no arguments, not '" + args[0] + "'");
+    return sfx::kExitUsage;
+  }
   if (name == "--help" || name == "-h" || name == "help") {
-    PrintUsage(stdout);
+    if (args.empty()) {
+      PrintUsage(stdout);
+      return sfx::kExitOk;
+    }
+    const CommandSpec* command = sfx::FindCommand(args[0]);
+    if (command == nullptr) return UnknownCommand(args[0]);
+    if (args.size() > 1) {
+      sfx::PrintError("help takes one command, not '" + args[1] + "'");
+      return sfx::kExitUsage;
+    }
+    std::printf("%s", sfx::CommandHelp(*command).c_str());
     return sfx::kExitOk;
   }
   const CommandSpec* command = sfx::FindCommand(name);
-  if (command == nullptr) {
-    std::fprintf(stderr, "sfxpack: unknown command '%s'\n", name.c_str());
-    PrintUsage(stderr);
-    return sfx::kExitUsage;
+  if (command == nullptr) return UnknownCommand(name);
+  if (AsksForHelp(*command, args)) {
+    std::printf("%s", sfx::CommandHelp(*command).c_str());
+    return sfx::kExitOk;
   }
-  std::vector<std::string> args(argv + 2, argv + argc);
-  for (const auto& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::printf("usage: sfxpack %s %s\n\n%s\n\noptions:\n%s", command->name, command->usage,
-                  command->summary, sfx::DescribeOptions(command->options).c_str());
-      return sfx::kExitOk;
-    }
-  }
+  if (quiet) args.insert(args.begin(), "-q");
   return sfx::RunCommand(*command, args);
 }

@@ -2,20 +2,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tests/signing_fixture.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_commands.h"
 #include "tools/sfxpack/sfxpack_keys.h"
@@ -308,7 +311,6 @@ TEST_F(SfxpackTest, BuildRefusalsNameTheOptionAndWriteNothing) {
       {{"--file", "a:b=" + dir.File("a.txt")}, "does not allow"},
       {{"--file", "x.=" + dir.File("a.txt")}, "ends in a dot or a blank"},
       {{"--file", "\xff.txt=" + dir.File("a.txt")}, "is not valid UTF-8"},
-      {{"--file", "=" + dir.File("a.txt")}, "--file takes NAME=PATH"},
       {{}, "--setup " + dir.File("empty.exe") + " is empty", dir.File("empty.exe")},
       {{}, "is not a Windows program (no \"MZ\" header)", dir.File("script.cmd")},
       {{}, "no \"PE\" signature", dir.File("nope.exe")},
@@ -400,12 +402,255 @@ TEST_F(SfxpackTest, KeygenNeverReplacesAKeyUnlessForced) {
   EXPECT_NE(test::ReadFileBytes(prefix + ".pub"), pub);
 }
 
-TEST_F(SfxpackTest, CommandLineMistakesAreUsageErrors) {
-  EXPECT_EQ(RunTool({"build", "--bogus"}), kExitUsage);
-  EXPECT_EQ(RunTool({"verify"}), kExitUsage);
-  EXPECT_EQ(RunTool({"extract", "only-one"}), kExitUsage);
-  EXPECT_EQ(RunTool({"build", "--record", "fancy", "--stub", "a", "--key", "b", "--setup", "c", "-o", "d"}),
-            kExitFailed);
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+ToolRun RunCaptured(const std::vector<std::string>& args) {
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  int status = RunTool(args);
+  std::string out = ::testing::internal::GetCapturedStdout();
+  return {status, out, ::testing::internal::GetCapturedStderr()};
+}
+
+TEST_F(SfxpackTest, CommandLineMistakesExitTwoAndNameTheOption) {
+  std::string pkg = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
+  const struct {
+    std::vector<std::string> args;
+    const char* named;
+  } cases[] = {
+      {{"build", "--bogus"}, "'--bogus'"},
+      {{"keygen"}, "--out"},
+      {{"build", "--stub", dir.File("stub.exe"), "--setup", "s", "-o", "x"}, "--key"},
+      {{"build", "--stub", dir.File("stub.exe"), "--key", "k", "-o", "x"}, "--setup"},
+      {{"stamp-key", "--stub", dir.File("stub.exe"), "--pub", "p"}, "--out"},
+      {{"build", "--record", "fancy", "--stub", "a", "--key", "b", "--setup", "c", "-o", "d"}, "--record"},
+      {{"build", "--stub", "a", "--key", "b", "--setup", "c", "--file", "noname", "-o", "d"}, "--file"},
+      {{"build", "--stub", "a", "--key", "b", "--setup", "c", "--file", "=a.txt", "-o", "d"}, "--file takes NAME=PATH"},
+      {{"build", "--stub", "a", "--key", "b", "--setup", "c", "-o", "-"}, "--out -"},
+      {{"stamp-key", "--stub", "-", "--pub", "p", "-o", "x"}, "--stub -"},
+      {{"verify", "--fingerprint", "SHA256:nope", pkg}, "--fingerprint"},
+      {{"verify", "--fingerprint", "abc", pkg}, "--fingerprint"},
+      {{"verify"}, "argument"},
+      {{"verify", "-"}, "'-'"},
+      {{"extract", "only-one"}, "argument"},
+      {{"list", "--json=1", pkg}, "--json"},
+  };
+  for (const auto& c : cases) {
+    ToolRun run = RunCaptured(c.args);
+    EXPECT_EQ(run.status, kExitUsage) << c.args[0] << " " << c.named;
+    EXPECT_EQ(run.err.rfind("sfxpack: " + c.args[0] + ": ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(test::FileExists("-"));
+  EXPECT_FALSE(test::FileExists("d"));
+}
+
+std::string FingerprintOf(const DsaPublicKey& key) {
+  KeyFingerprint fingerprint;
+  std::string error;
+  EXPECT_TRUE(KeyFingerprint::Of(key, &fingerprint, &error)) << error;
+  return fingerprint.Text();
+}
+
+// A package an attacker signed with their own key on a fresh stub verifies against the key stamped
+// in it; only a fingerprint or --pub says whose it is.
+TEST_F(SfxpackTest, StampedKeyProvesIntegrityOnlyAndFingerprintsPinTheSigner) {
+  std::string pkg = dir.File("pkg.exe");
+  std::vector<std::string> args = BuildArgs(pkg);
+  args[4] = keys->File("other.key");
+  ASSERT_EQ(RunTool(args), kExitOk);
+  std::string mine = FingerprintOf(PublicKey("k.pub")), theirs = FingerprintOf(PublicKey("other.pub"));
+  KeyFingerprint parsed;
+  ASSERT_TRUE(KeyFingerprint::Parse(mine, &parsed));
+
+  ToolRun run = RunCaptured({"verify", pkg});
+  EXPECT_EQ(run.status, kExitOk);
+  EXPECT_NE(run.out.find(theirs), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("sfxpack: warning: "), std::string::npos);
+  EXPECT_NE(run.err.find("not who signed it"), std::string::npos) << run.err;
+  EXPECT_EQ(RunCaptured({"verify", "-q", pkg}).err, "") << "-q silences warnings";
+
+  run = RunCaptured({"verify", "--fingerprint", mine, pkg});
+  EXPECT_EQ(run.status, kExitFailed);
+  EXPECT_NE(run.err.find(theirs), std::string::npos) << run.err;
+  for (std::string list : {"list", "extract"}) {
+    std::vector<std::string> call = {list, "--fingerprint", parsed.Hex(), pkg};
+    if (list == "extract") call.push_back(dir.File("out"));
+    EXPECT_EQ(RunCaptured(call).status, kExitFailed) << list;
+  }
+  EXPECT_FALSE(test::FileExists(dir.File("out")));
+
+  run = RunCaptured({"verify", "--fingerprint", mine, "--fingerprint", theirs, pkg});
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(run.err, "") << "a pinned key needs no warning";
+  run = RunCaptured({"list", "--json", pkg});
+  EXPECT_NE(run.out.find("\"fingerprint\": \""), std::string::npos) << run.out;
+}
+
+TEST(KeyFingerprintTest, ParsesBothFormsAndNothingElse) {
+  KeyFingerprint fingerprint;
+  std::string error;
+  SigningKey signer;
+  ASSERT_EQ(SigningKey::FromPrivatePem(test::TestPrivateKeyPem(), &signer, &error), kOk) << error;
+  ASSERT_TRUE(KeyFingerprint::Of(signer.PublicKey(), &fingerprint, &error)) << error;
+  std::string text = fingerprint.Text(), hex = fingerprint.Hex();
+  EXPECT_EQ(text.size(), 7u + 43u) << "32 bytes in base64, no padding";
+  std::string upper = hex;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& good : {text, hex, upper}) {
+    KeyFingerprint parsed;
+    EXPECT_TRUE(KeyFingerprint::Parse(good, &parsed)) << good;
+    EXPECT_TRUE(parsed == fingerprint) << good;
+  }
+  for (const std::string& bad : {text + "=", text.substr(7), "sha256:" + text.substr(7), text.substr(0, 49),
+                                 text.substr(0, 20) + "!" + text.substr(21), hex.substr(1) + "g", "MD5:" + hex}) {
+    KeyFingerprint parsed;
+    EXPECT_FALSE(KeyFingerprint::Parse(bad, &parsed)) << bad;
+  }
+}
+
+TEST_F(SfxpackTest, FingerprintIsOpensslsSha256OfTheKeyDer) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "openssl runs on the host";
+#endif
+  if (std::system("openssl version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+  std::string out = dir.File("fp.txt");
+  std::string command = "openssl pkey -pubin -in " + keys->File("k.pub") +
+                        " -outform DER | openssl dgst -sha256 -binary | openssl base64 -A | tr -d = > " + out;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Bytes expected = test::ReadFileBytes(out);
+  EXPECT_EQ("SHA256:" + std::string(expected.begin(), expected.end()), FingerprintOf(PublicKey("k.pub")));
+}
+
+// A pipe would fail the signature check as if it were damaged; it is refused as what it is.
+TEST_F(SfxpackTest, NonRegularPackagesAreRefusedBeforeTheSignature) {
+  std::vector<std::string> paths = {dir.File("payload")};
+#if !defined(_WIN32)
+  std::string fifo = dir.File("fifo");
+  ASSERT_EQ(std::system(("mkfifo " + fifo).c_str()), 0);
+  paths.push_back(fifo);
+#endif
+  for (const auto& path : paths) {
+    for (std::string command : {"verify", "list", "extract"}) {
+      std::vector<std::string> call = {command, "--pub", keys->File("k.pub"), path};
+      if (command == "extract") call.push_back(dir.File("out"));
+      ToolRun run = RunCaptured(call);
+      EXPECT_EQ(run.status, kExitFailed) << command << " " << path;
+      EXPECT_EQ(run.err, "sfxpack: " + path + ": not a regular file (a package is read with seeks; save it to a file "
+                         "first)\n");
+    }
+  }
+}
+
+// verify, list and extract describe one cause in one line: the words, then the stub's code.
+TEST_F(SfxpackTest, EveryPackageCommandGivesTheSameWordsForTheSameCause) {
+  std::string pkg = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
+  ASSERT_EQ(RunTool(BuildArgs(dir.File("text.exe"), "text")), kExitOk);
+  Bytes good = test::ReadFileBytes(pkg);
+  Bytes flipped = good;
+  flipped[good.size() / 2] ^= 1;
+  test::WriteFileBytes(dir.File("flipped.exe"), flipped);
+  test::WriteFileBytes(dir.File("cut.exe"), Bytes(good.begin(), good.end() - 10));
+  const struct {
+    const char* file;
+    const char* pub;
+    const char* words;
+  } cases[] = {
+      {"flipped.exe", "k.pub", "the signature does not match (the file is damaged, or signed with another key)"},
+      {"pkg.exe", "other.pub", "the signature does not match (the file is damaged, or signed with another key)"},
+      {"cut.exe", "k.pub", "no signature record at its end (not a package, or cut short)"},
+      {"text.exe", "k.pub", "its text signature record is one the stub refuses"},
+  };
+  for (const auto& c : cases) {
+    std::string path = dir.File(c.file);
+    std::string first;
+    for (std::string command : {"verify", "list", "extract"}) {
+      std::vector<std::string> call = {command, "--pub", keys->File(c.pub), path};
+      if (command == "extract") call.push_back(dir.File("out"));
+      ToolRun run = RunCaptured(call);
+      EXPECT_EQ(run.status, kExitFailed) << command << " " << c.file;
+      EXPECT_EQ(run.err.rfind("sfxpack: " + path + ": " + c.words, 0), 0u) << run.err;
+      EXPECT_NE(run.err.find("(error 1006, 0x000003EE)\n"), std::string::npos) << run.err;
+      if (first.empty()) first = run.err;
+      EXPECT_EQ(run.err, first) << command;
+    }
+  }
+  EXPECT_FALSE(test::FileExists(dir.File("out")));
+}
+
+TEST_F(SfxpackTest, VerifyJsonGivesKindLengthFingerprintAndResult) {
+  std::string pkg = dir.File("pkg.exe");
+  ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
+  uint32_t signedLength = 0;
+  ASSERT_EQ(FindSignatureRecord(pkg.c_str(), nullptr, nullptr, &signedLength), kOk);
+  KeyFingerprint fingerprint;
+  std::string error;
+  ASSERT_TRUE(KeyFingerprint::Of(PublicKey("k.pub"), &fingerprint, &error));
+  ToolRun run = RunCaptured({"verify", "--json", "--pub", keys->File("k.pub"), pkg});
+  EXPECT_EQ(run.status, kExitOk);
+  std::string escaped;
+  for (char c : pkg) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_EQ(run.out, "{\"file\": \"" + escaped + "\", \"kind\": \"binary signature\", \"signedLength\": " +
+                         std::to_string(signedLength) + ", \"key\": \"--pub\", \"fingerprint\": \"" +
+                         fingerprint.Hex() + "\", \"certificateTable\": null, \"result\": \"valid\", \"code\": 0}\n");
+  run = RunCaptured({"verify", "--json", "--pub", keys->File("other.pub"), pkg});
+  EXPECT_EQ(run.status, kExitFailed);
+  EXPECT_NE(run.out.find("\"result\": \"the signature does not match"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"code\": 1006}"), std::string::npos) << run.out;
+}
+
+// Without --stub, build and stamp-key take the stub installed beside the tool (../share/sfxstub
+// from its folder; here the test program's) and say which one they used.
+TEST_F(SfxpackTest, WithoutStubTheInstalledOneBesideTheToolIsUsed) {
+  std::string share = BesideExecutable("../share");
+  std::string installed = BesideExecutable("../share/sfxstub/sfxstub.exe");
+  ASSERT_FALSE(test::FileExists(installed)) << "left over: " << installed;
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args.erase(args.begin() + 1, args.begin() + 3);  // --stub STUB
+  ToolRun run = RunCaptured(args);
+  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_NE(run.err.find("missing option --stub STUB (no installed stub at "), std::string::npos) << run.err;
+
+  std::string error;
+  ASSERT_TRUE(MakeDirectory(share + "/sfxstub", &error)) << error;
+  test::WriteFileBytes(installed, FakeStub());
+  run = RunCaptured(args);
+  ToolRun stamped = RunCaptured({"stamp-key", "--pub", keys->File("k.pub"), "-o", dir.File("stamped.exe")});
+  std::filesystem::remove_all(share);
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("stub " + installed + "\n"), std::string::npos) << run.out;
+  EXPECT_EQ(stamped.status, kExitOk) << stamped.err;
+  EXPECT_NE(stamped.out.find("stub " + installed + "\n"), std::string::npos) << stamped.out;
+  EXPECT_EQ(RunTool({"verify", "-q", "--pub", keys->File("k.pub"), dir.File("pkg.exe")}), kExitOk);
+}
+
+// The man page is written by hand: every command and option the tool takes must be in it.
+TEST(ManPageTest, NamesEveryCommandAndOption) {
+#if !defined(SFX_MAN_PAGE)
+  GTEST_SKIP() << "the man page is checked on the host";
+#else
+  Bytes bytes = test::ReadFileBytes(SFX_MAN_PAGE);
+  std::string page(bytes.begin(), bytes.end());
+  ASSERT_FALSE(page.empty());
+  for (const CommandSpec& command : Commands()) {
+    EXPECT_NE(page.find(std::string(".BI \"") + command.name + " "), std::string::npos) << command.name;
+    for (const OptionSpec& option : command.options) {
+      std::string name = std::string("\\-\\-") + option.name;
+      for (size_t dash = name.find('-', 4); dash != std::string::npos; dash = name.find('-', dash + 2)) {
+        name.insert(dash, "\\");
+      }
+      EXPECT_NE(page.find(name), std::string::npos) << command.name << " --" << option.name;
+    }
+  }
+  for (const char* global : {"\\-q", "\\-\\-quiet", "\\-\\-help", "\\-\\-version", "help", "EXIT STATUS"}) {
+    EXPECT_NE(page.find(global), std::string::npos) << global;
+  }
+#endif
 }
 
 TEST_F(SfxpackTest, TamperedOrCutPackagesNeverOpen) {

@@ -63,16 +63,22 @@ bool PemBody(const std::string& pem, const std::string& label, std::string* der)
   return !der->empty();
 }
 
-// The key's DER form (PKCS#8 for a private key, SubjectPublicKeyInfo for a public one) as PEM.
-template <typename Key>
-std::string Pem(const std::string& label, const Key& key) {
-  std::string der, body;
-  CryptoPP::StringSink sink(der);
-  key.Save(sink);
+// DER text as PEM under label.
+std::string PemText(const std::string& label, const std::string& der) {
+  std::string body;
   CryptoPP::StringSource(der, true,
                          new CryptoPP::Base64Encoder(new CryptoPP::StringSink(body), true, 64));
   if (!body.empty() && body.back() != '\n') body += '\n';
   return "-----BEGIN " + label + "-----\n" + body + "-----END " + label + "-----\n";
+}
+
+// The key's DER form (PKCS#8 for a private key, SubjectPublicKeyInfo for a public one) as PEM.
+template <typename Key>
+std::string Pem(const std::string& label, const Key& key) {
+  std::string der;
+  CryptoPP::StringSink sink(der);
+  key.Save(sink);
+  return PemText(label, der);
 }
 
 // The sizes the stub's key block and signature records hold: p of 1024 bits, q of 160 bits.
@@ -264,19 +270,38 @@ ResultCode ReadPublicKeyPem(const std::string& pem, DsaPublicKey* key, std::stri
   }
 }
 
-ResultCode WritePublicKeyPem(const DsaPublicKey& key, std::string* pem, std::string* error) {
+namespace {
+
+// The key's SubjectPublicKeyInfo DER; validate adds the primality and group checks (which cost
+// milliseconds: a fingerprint does not need them, a key file written for others does).
+ResultCode EncodePublicKey(const DsaPublicKey& key, bool validate, std::string* der, std::string* error) {
   std::string why;
   try {
     const Integer p = DecodeField(key.p, sizeof key.p), q = DecodeField(key.q, sizeof key.q);
     if (!CheckSizes(p, q, &why)) return Fail(error, why);
     CryptoPP::DSA::PublicKey publicKey;
     publicKey.Initialize(p, q, DecodeField(key.g, sizeof key.g), DecodeField(key.y, sizeof key.y));
-    if (!Valid(publicKey, &why)) return Fail(error, why);
-    *pem = Pem(kPublicLabel, publicKey);
+    if (validate && !Valid(publicKey, &why)) return Fail(error, why);
+    der->clear();
+    CryptoPP::StringSink sink(*der);
+    publicKey.Save(sink);
     return kOk;
   } catch (const std::exception& e) {
     return Fail(error, std::string("the public key cannot be written: ") + e.what());
   }
+}
+
+}  // namespace
+
+ResultCode WritePublicKeyDer(const DsaPublicKey& key, std::string* der, std::string* error) {
+  return EncodePublicKey(key, false, der, error);
+}
+
+ResultCode WritePublicKeyPem(const DsaPublicKey& key, std::string* pem, std::string* error) {
+  std::string der;
+  ResultCode result = EncodePublicKey(key, true, &der, error);
+  if (result == kOk) *pem = PemText(kPublicLabel, der);
+  return result;
 }
 
 }  // namespace sfx
