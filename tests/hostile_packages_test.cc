@@ -79,7 +79,7 @@ TEST_F(HostileTable, EveryRowStopsWhereItShouldAndWritesOnlyInsideItsDirectory) 
       if (row.stage == HostileStage::kExtractingFiles) expected.push_back("setup.ovr");
       for (const ListedFile& file : row.files) {
         expected.push_back(file.name);
-        EXPECT_EQ(ReadFileBytes(JoinPath(out, file.name.c_str())), file.bytes) << file.name;
+        EXPECT_EQ(ReadFileBytes(test::Str(JoinPath(out, file.name.c_str()))), file.bytes) << file.name;
       }
       std::sort(expected.begin(), expected.end());
       EXPECT_EQ(Names(out), expected);
@@ -90,10 +90,12 @@ TEST_F(HostileTable, EveryRowStopsWhereItShouldAndWritesOnlyInsideItsDirectory) 
       for (const auto& file : files) expected.push_back(file.first);
       std::sort(expected.begin(), expected.end());
       EXPECT_EQ(Names(out), expected);
-      EXPECT_EQ(ReadFileBytes(JoinPath(out, "setup.ovr")), mainProgram);
+      EXPECT_EQ(ReadFileBytes(test::Str(JoinPath(out, "setup.ovr"))), mainProgram);
       for (const auto& file : files) {
-        EXPECT_EQ(ReadFileBytes(JoinPath(out, file.first.c_str())), file.second->bytes) << file.first;
-        EXPECT_EQ(FileModificationTime(JoinPath(out, file.first.c_str())), file.second->time) << file.first;
+        EXPECT_EQ(ReadFileBytes(test::Str(JoinPath(out, file.first.c_str()))), file.second->bytes)
+            << file.first;
+        EXPECT_EQ(FileModificationTime(test::Str(JoinPath(out, file.first.c_str()))), file.second->time)
+            << file.first;
       }
     }
     EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"out", "package.exe"}));

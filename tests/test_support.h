@@ -3,11 +3,23 @@
 #define SFXSTUB_TESTS_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "sfxstub/platform/text.h"
+
 namespace sfx {
+
+// How GoogleTest prints a Text.
+inline void PrintTo(const Text& text, std::ostream* out) {
+  *out << '"' << std::string(text.data(), text.size()) << '"';
+}
+
 namespace test {
+
+// A Text as a standard string.
+inline std::string Str(const Text& text) { return std::string(text.data(), text.size()); }
 
 using Bytes = std::vector<uint8_t>;
 

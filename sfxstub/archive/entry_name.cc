@@ -97,7 +97,7 @@ uint32_t UpperCase(uint32_t point) {
 
 // The code point at *at, which moves past it; false on anything but well-formed UTF-8 (overlong
 // forms, surrogates and values past U+10FFFF included).
-bool DecodeUtf8(const std::string& text, size_t* at, uint32_t* point) {
+bool DecodeUtf8(const Text& text, size_t* at, uint32_t* point) {
   const unsigned char lead = static_cast<unsigned char>(text[*at]);
   size_t length;
   uint32_t value, minimum;
@@ -126,7 +126,7 @@ bool DecodeUtf8(const std::string& text, size_t* at, uint32_t* point) {
   return true;
 }
 
-void AppendUtf8(uint32_t point, std::string* out) {
+void AppendUtf8(uint32_t point, Text* out) {
   if (point < 0x80) {
     out->push_back(static_cast<char>(point));
     return;
@@ -139,7 +139,7 @@ void AppendUtf8(uint32_t point, std::string* out) {
   }
 }
 
-bool IsUtf8(const std::string& text) {
+bool IsUtf8(const Text& text) {
   uint32_t point;
   for (size_t at = 0; at < text.size();) {
     if (!DecodeUtf8(text, &at, &point)) return false;
@@ -150,19 +150,19 @@ bool IsUtf8(const std::string& text) {
 // Windows opens a device, not a file, for these names whatever the folder: in any case, with any
 // extension, and with blanks before the extension ("NUL .txt"). COM and LPT take a digit or one of
 // the superscript digits one to three. folded: upper-cased.
-bool IsDeviceName(const std::string& folded) {
-  std::string stem = folded.substr(0, folded.find('.'));
+bool IsDeviceName(const Text& folded) {
+  Text stem = folded.substr(0, folded.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (stem == device) return true;
   }
-  if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0) return false;
-  const std::string number = stem.substr(3);
+  if (std::strncmp(stem.c_str(), "COM", 3) != 0 && std::strncmp(stem.c_str(), "LPT", 3) != 0) return false;
+  const Text number = stem.substr(3);
   if (number.size() == 1) return number[0] >= '0' && number[0] <= '9';
   return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
-bool AllOf(const std::string& text, size_t from, size_t to, const char* characters) {
+bool AllOf(const Text& text, size_t from, size_t to, const char* characters) {
   if (from >= to) return false;
   for (size_t i = from; i < to; ++i) {
     if (std::strchr(characters, text[i]) == nullptr) return false;
@@ -174,26 +174,29 @@ bool AllOf(const std::string& text, size_t from, size_t to, const char* characte
 // characters of the stem, '~' and a number ("KELVO~1.SET"), or the hashed form of the first two
 // characters and four hexadecimal digits ("KE1A2B~1.SET"), then the first three characters of the
 // extension. folded: upper-cased.
-bool IsStubFileName(const std::string& folded) {
+bool IsStubFileName(const Text& folded) {
   struct StubFile {
     const char* stem;
     const char* extension;
   };
   static const StubFile kStubFiles[] = {{"SETUP", "OVR"}, {"KELVO", "SETUP"}};
   const size_t dot = folded.rfind('.');
-  if (dot == std::string::npos) return false;
-  const std::string stem = folded.substr(0, dot);
-  const std::string extension = folded.substr(dot + 1);
+  if (dot == Text::npos) return false;
+  const Text stem = folded.substr(0, dot);
+  const Text extension = folded.substr(dot + 1);
   for (const StubFile& file : kStubFiles) {
-    const std::string fileStem = file.stem;
-    const std::string fileExtension = file.extension;
+    const Text fileStem = file.stem;
+    const Text fileExtension = file.extension;
     if (stem == fileStem && extension == fileExtension) return true;
     if (extension != fileExtension.substr(0, 3)) continue;
     const size_t tilde = stem.rfind('~');
-    if (tilde == std::string::npos || !AllOf(stem, tilde + 1, stem.size(), "0123456789")) continue;
-    const std::string head = stem.substr(0, tilde);
-    if (!head.empty() && fileStem.compare(0, head.size(), head) == 0) return true;
-    if (head.size() == 6 && head.compare(0, 2, fileStem, 0, 2) == 0 &&
+    if (tilde == Text::npos || !AllOf(stem, tilde + 1, stem.size(), "0123456789")) continue;
+    const Text head = stem.substr(0, tilde);
+    if (!head.empty() && head.size() <= fileStem.size() &&
+        std::memcmp(fileStem.data(), head.data(), head.size()) == 0) {
+      return true;
+    }
+    if (head.size() == 6 && std::memcmp(head.data(), fileStem.data(), 2) == 0 &&
         AllOf(head, 2, 6, "0123456789ABCDEF")) {
       return true;
     }
@@ -203,7 +206,7 @@ bool IsStubFileName(const std::string& folded) {
 
 }  // namespace
 
-const char* EntryNameProblem(const std::string& name) {
+const char* EntryNameProblem(const Text& name) {
   if (name.empty()) return "is empty";
   for (char c : name) {
     if (c == '\\' || c == '/') {
@@ -216,7 +219,7 @@ const char* EntryNameProblem(const std::string& name) {
   if (!IsUtf8(name)) return "is not valid UTF-8";
   // Windows drops trailing dots and blanks: "x." would be "x", and "." or ".." no file at all.
   if (name.back() == '.' || name.back() == ' ') return "ends in a dot or a blank, which Windows drops";
-  const std::string folded = FoldedEntryName(name);
+  const Text folded = FoldedEntryName(name);
   if (IsDeviceName(folded)) return "is a device on Windows (CON, PRN, AUX, NUL, COM1, LPT1 and the like)";
   if (IsStubFileName(folded)) {
     return "is taken by the stub's own files (setup.ovr, kelvo.setup, in any case or 8.3 short form)";
@@ -224,9 +227,8 @@ const char* EntryNameProblem(const std::string& name) {
   return nullptr;
 }
 
-std::string FoldedEntryName(const std::string& name) {
-  std::string folded;
-  folded.reserve(name.size());
+Text FoldedEntryName(const Text& name) {
+  Text folded;
   uint32_t point;
   for (size_t at = 0; at < name.size();) {
     if (!DecodeUtf8(name, &at, &point)) {
@@ -238,10 +240,9 @@ std::string FoldedEntryName(const std::string& name) {
   return folded;
 }
 
-bool FindNameClash(const std::vector<std::string>& names, size_t* first, size_t* second) {
-  std::vector<std::pair<std::string, size_t>> folded;
-  folded.reserve(names.size());
-  for (size_t i = 0; i < names.size(); ++i) folded.emplace_back(FoldedEntryName(names[i]), i);
+bool FindNameClash(const List<Text>& names, size_t* first, size_t* second) {
+  List<std::pair<Text, size_t>> folded;
+  for (size_t i = 0; i < names.size(); ++i) folded.push_back({FoldedEntryName(names[i]), i});
   std::sort(folded.begin(), folded.end());
   for (size_t i = 1; i < folded.size(); ++i) {
     if (folded[i].first != folded[i - 1].first) continue;

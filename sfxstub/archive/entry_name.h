@@ -6,8 +6,9 @@
 #define SFXSTUB_ARCHIVE_ENTRY_NAME_H_
 
 #include <cstddef>
-#include <string>
-#include <vector>
+
+#include "sfxstub/platform/list.h"
+#include "sfxstub/platform/text.h"
 
 namespace sfx {
 
@@ -17,18 +18,18 @@ constexpr char kMainProgramName[] = "setup.ovr";
 constexpr char kRunProgramName[] = "kelvo.setup";
 
 // Why name cannot be a listed file's name (a phrase that follows "the name"), or null when it can.
-const char* EntryNameProblem(const std::string& name);
-inline bool IsSafeEntryName(const std::string& name) { return EntryNameProblem(name) == nullptr; }
+const char* EntryNameProblem(const Text& name);
+inline bool IsSafeEntryName(const Text& name) { return EntryNameProblem(name) == nullptr; }
 
 // name, valid UTF-8, with every character of the Basic Multilingual Plane upper-cased on its own,
 // the way Windows compares file names; two names are one file to Windows when these are equal. The
 // table errs on the side of folding: a pair it calls equal may be two files to some Windows version,
 // never the other way round.
-std::string FoldedEntryName(const std::string& name);
+Text FoldedEntryName(const Text& name);
 
 // True when two of names are one file to Windows; *first and *second (either may be null) receive
 // their indices, first < second.
-bool FindNameClash(const std::vector<std::string>& names, size_t* first, size_t* second);
+bool FindNameClash(const List<Text>& names, size_t* first, size_t* second);
 
 }  // namespace sfx
 

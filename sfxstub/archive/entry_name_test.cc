@@ -73,8 +73,10 @@ TEST(EntryName, NamesClashWhenWindowsTakesThemForOneFile) {
       {{}, false, 0, 0},
   };
   for (const auto& c : cases) {
+    List<Text> names;
+    for (const std::string& name : c.names) names.push_back(name);
     size_t first = 99, second = 99;
-    ASSERT_EQ(FindNameClash(c.names, &first, &second), c.clash) << c.names.size() << " " << c.names[0];
+    ASSERT_EQ(FindNameClash(names, &first, &second), c.clash) << c.names.size() << " " << c.names[0];
     if (!c.clash) continue;
     EXPECT_EQ(first, c.first) << c.names[0];
     EXPECT_EQ(second, c.second) << c.names[0];

@@ -4,7 +4,6 @@
 #define SFXSTUB_ARCHIVE_PACKAGE_BLOB_H_
 
 #include <cstdint>
-#include <vector>
 
 #include "sfxstub/archive/byte_stream.h"
 #include "sfxstub/archive/heap_block.h"
@@ -24,11 +23,6 @@ constexpr uint32_t kMaxPackageBlobSize = 0x7FFFFFFF;
 // buffer is handed out. Declared sizes of 2 GiB or more are refused with 8, and sizes deflate could
 // not reach from packed size bytes with 0x20000011, before any allocation.
 ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* length);
-
-// Appends a blob holding data (package_blob_writer.cc, kept apart so that the stub, which only
-// reads, links no compressor), compressed with zlib at level 9, to out. Returns 0, or 8 when the
-// data are too large for a blob or compression fails.
-ResultCode WritePackageBlob(const uint8_t* data, uint32_t size, std::vector<uint8_t>* out);
 
 }  // namespace sfx
 

@@ -4,6 +4,7 @@
 
 #include "sfxstub/archive/file_stream.h"
 #include "sfxstub/archive/memory_stream.h"
+#include "sfxstub/archive/package_blob_writer.h"
 #include "tests/test_support.h"
 
 namespace sfx {

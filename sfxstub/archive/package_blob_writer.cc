@@ -1,6 +1,6 @@
-#include <zlib.h>
+#include "sfxstub/archive/package_blob_writer.h"
 
-#include "sfxstub/archive/package_blob.h"
+#include <zlib.h>
 
 namespace sfx {
 namespace {

@@ -60,16 +60,15 @@ ChunkHeader ReadChunkHeader(ByteStream& stream) {
 }
 
 // The payload of the chunk whose header was just read, as text.
-std::string ReadText(ByteStream& stream, uint32_t length) {
+Text ReadText(ByteStream& stream, uint32_t length) {
   AcquiredBlock<ByteStream> block(stream, length);
-  return block ? std::string(reinterpret_cast<const char*>(block.get()), length) : std::string();
+  return block ? Text(reinterpret_cast<const char*>(block.get()), length) : Text();
 }
 
 // Two listed files that are one file to Windows: the later would silently replace the earlier.
-bool HasNameClash(const std::vector<ArchiveEntry>& entries) {
-  std::vector<std::string> names;
-  names.reserve(entries.size());
-  for (const auto& entry : entries) names.push_back(entry.name);
+bool HasNameClash(const List<ArchiveEntry>& entries) {
+  List<Text> names;
+  for (const auto& entry : entries) names.push_back(entry.name.Copy());
   return FindNameClash(names, nullptr, nullptr);
 }
 
@@ -77,7 +76,7 @@ bool WithinSignedRange(uint32_t offset, uint32_t size, uint32_t signedLength) {
   return static_cast<uint64_t>(offset) + size <= signedLength;
 }
 
-bool SetFileTimes(const std::string& path, uint32_t time) {
+bool SetFileTimes(const Text& path, uint32_t time) {
   int64_t seconds = static_cast<int32_t>(time);
 #if defined(_WIN32)
   __utimbuf64 times = {seconds, seconds};
@@ -251,7 +250,7 @@ ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& e
   stream.Seek(static_cast<int32_t>(entry.offset), kSeekSet);
   AcquiredBlock<FileStream> block(stream, entry.size);
   if (!block) return stream.LastError();  // 8, or the error of a read that failed
-  std::string path = JoinPath(directory, entry.name.c_str());
+  Text path = JoinPath(directory, entry.name.c_str());
   FileStream output;
   // Never into a name that exists: what stands there is not this run's.
   if (!output.OpenNew(path.c_str())) return output.LastError();

@@ -4,12 +4,12 @@
 #define SFXSTUB_ARCHIVE_SFX_ARCHIVE_H_
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "sfxstub/archive/byte_stream.h"
 #include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/file_stream.h"
+#include "sfxstub/platform/list.h"
+#include "sfxstub/platform/text.h"
 #include "sfxstub/result_code.h"
 #include "sfxstub/verify/dsa_public_key.h"
 
@@ -21,7 +21,7 @@ constexpr uint32_t kTrailerSize = 20;
 // One listed file: stored raw at offset (absolute in the package file), size bytes, stamped with
 // time (seconds since 1970 UTC, signed 32-bit) on extraction.
 struct ArchiveEntry {
-  std::string name;
+  Text name;
   uint32_t offset = 0;
   uint32_t size = 0;
   uint32_t time = 0;
@@ -59,20 +59,20 @@ class SfxArchive {
   // Where the package's signed data end, after a successful Open.
   uint32_t SignedLength() const { return signedLength; }
   // The "MODE" text read by the last ParseDirectory.
-  const std::string& Mode() const { return mode; }
+  const Text& Mode() const { return mode; }
 
   uint32_t mainProgramOffset = 0;
   uint32_t mainProgramSize = 0;
   FileStream stream;
-  std::string commandTemplate;
-  std::vector<ArchiveEntry> entries;
+  Text commandTemplate;
+  List<ArchiveEntry> entries;
 
  private:
   ResultCode OpenPackage(const char* path);
 
   DsaPublicKey key;  // a copy: the caller's key need not outlive the archive
   uint32_t signedLength = 0;
-  std::string mode;
+  Text mode;
 };
 
 // True for the signature record kinds a package is opened with: the binary signature only. A text

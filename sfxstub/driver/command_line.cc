@@ -23,7 +23,7 @@ const char* SkipProgramName(const char* fullCommandLine, LeadBytePredicate isLea
   return p;
 }
 
-Switches FindSwitches(const std::string& commandLine, LeadBytePredicate isLead) {
+Switches FindSwitches(const Text& commandLine, LeadBytePredicate isLead) {
   Switches found;
   found.oem = ContainsText(commandLine, "/oem", isLead);
   found.msi = ContainsText(commandLine, "/msi", isLead);
@@ -33,10 +33,10 @@ Switches FindSwitches(const std::string& commandLine, LeadBytePredicate isLead) 
   return found;
 }
 
-std::string RelaunchArguments(const std::string& commandLine) {
-  if (commandLine.size() <= kAutorunLength) return std::string();
+Text RelaunchArguments(const Text& commandLine) {
+  if (commandLine.size() <= kAutorunLength) return Text();
   size_t blank = commandLine.find(' ', kAutorunLength);  // a blank is never a second byte
-  return blank == std::string::npos ? std::string() : commandLine.substr(blank);
+  return blank == Text::npos ? Text() : commandLine.substr(blank);
 }
 
 }  // namespace sfx

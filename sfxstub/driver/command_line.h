@@ -3,9 +3,8 @@
 #ifndef SFXSTUB_DRIVER_COMMAND_LINE_H_
 #define SFXSTUB_DRIVER_COMMAND_LINE_H_
 
-#include <string>
-
 #include "sfxstub/platform/multibyte.h"
+#include "sfxstub/platform/text.h"
 
 namespace sfx {
 
@@ -26,12 +25,12 @@ struct Switches {
   // Any of the switches that suppress the progress window.
   bool Quiet() const { return oem || msi || silent || verySilent; }
 };
-Switches FindSwitches(const std::string& commandLine, LeadBytePredicate isLead);
+Switches FindSwitches(const Text& commandLine, LeadBytePredicate isLead);
 
 // The arguments for the relaunched copy: from the first blank at or after the 9th character (the
 // length of "/Autorun" counted from the start of the command line, wherever the switch stood) to the
 // end, that blank included; empty when there is none.
-std::string RelaunchArguments(const std::string& commandLine);
+Text RelaunchArguments(const Text& commandLine);
 
 }  // namespace sfx
 

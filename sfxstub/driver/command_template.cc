@@ -2,11 +2,10 @@
 
 namespace sfx {
 
-void ReplaceAll(std::string& text, const char* placeholder, const char* value,
-                LeadBytePredicate isLead) {
+void ReplaceAll(Text& text, const char* placeholder, const char* value, LeadBytePredicate isLead) {
   if (placeholder == nullptr || value == nullptr || *placeholder == '\0') return;
-  const std::string from = placeholder;
-  const std::string to = value;
+  const Text from = placeholder;
+  const Text to = value;
   if (from == to) return;
   // to is longer than from here, so the inner call cannot take this branch again.
   if (ContainsText(to, from, isLead) && ContainsText(text, to, isLead)) {
@@ -18,10 +17,10 @@ void ReplaceAll(std::string& text, const char* placeholder, const char* value,
   }
 }
 
-std::string BuildCommand(const std::string& commandTemplate, const std::string& sourceDirectory,
-                         const std::string& tempDirectory, const std::string& commandLine,
-                         LeadBytePredicate isLead) {
-  std::string command = commandTemplate + kSourcePathSuffix;
+Text BuildCommand(const Text& commandTemplate, const Text& sourceDirectory, const Text& tempDirectory,
+                  const Text& commandLine, LeadBytePredicate isLead) {
+  Text command = commandTemplate.Copy();
+  command += kSourcePathSuffix;
   ReplaceAll(command, kSourcePathPlaceholder, sourceDirectory.c_str(), isLead);
   ReplaceAll(command, kTempPathPlaceholder, tempDirectory.c_str(), isLead);
   ReplaceAll(command, kCommandLinePlaceholder, commandLine.c_str(), isLead);

@@ -3,9 +3,8 @@
 #ifndef SFXSTUB_DRIVER_COMMAND_TEMPLATE_H_
 #define SFXSTUB_DRIVER_COMMAND_TEMPLATE_H_
 
-#include <string>
-
 #include "sfxstub/platform/multibyte.h"
+#include "sfxstub/platform/text.h"
 
 namespace sfx {
 
@@ -20,14 +19,12 @@ constexpr char kSourcePathSuffix[] = " /srcpath \"%SRCPATH%\"";
 // first turned back into the placeholder, so that the value ends up expanded once, not twice. An
 // empty value removes the placeholder. Does nothing when either is null, when placeholder is empty,
 // or when the two are equal.
-void ReplaceAll(std::string& text, const char* placeholder, const char* value,
-                LeadBytePredicate isLead);
+void ReplaceAll(Text& text, const char* placeholder, const char* value, LeadBytePredicate isLead);
 
 // template + kSourcePathSuffix, then %SRCPATH%, %TMPPATH% and %CMDLINE% replaced in that order: text
 // inserted earlier is searched by the later steps. Values are inserted raw.
-std::string BuildCommand(const std::string& commandTemplate, const std::string& sourceDirectory,
-                         const std::string& tempDirectory, const std::string& commandLine,
-                         LeadBytePredicate isLead);
+Text BuildCommand(const Text& commandTemplate, const Text& sourceDirectory, const Text& tempDirectory,
+                  const Text& commandLine, LeadBytePredicate isLead);
 
 }  // namespace sfx
 

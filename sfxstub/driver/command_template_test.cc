@@ -2,15 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
+
 namespace sfx {
 namespace {
 
 bool ShiftJisLead(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
-std::string Replaced(std::string text, const char* placeholder, const char* value,
+std::string Replaced(const std::string& text, const char* placeholder, const char* value,
                      LeadBytePredicate isLead = NoLeadBytes) {
-  ReplaceAll(text, placeholder, value, isLead);
-  return text;
+  Text replaced = text;
+  ReplaceAll(replaced, placeholder, value, isLead);
+  return test::Str(replaced);
 }
 
 TEST(ReplaceAll, ReplacesEveryOccurrenceAndNeverSearchesInsertedText) {

@@ -28,15 +28,13 @@ const char* StageWords(RunStage stage) {
 }
 
 // Paths inside the temporary directory are Windows paths on every platform.
-std::string InTempDir(const std::string& directory, const char* name) {
-  return JoinPath(directory, name, '\\');
-}
+Text InTempDir(const Text& directory, const char* name) { return JoinPath(directory, name, '\\'); }
 
 }  // namespace
 
 // The result as "%d" and "%08X" would print it. Formatted here: the C library's formatter, with its
 // floating-point support, would take more room in the stub than the whole driver.
-std::string ErrorBoxText(ResultCode result, RunStage stage) {
+Text ErrorBoxText(ResultCode result, RunStage stage) {
   char decimal[11];  // "-2147483648" without its sign
   char* digits = decimal + sizeof decimal;
   const bool negative = static_cast<int32_t>(result) < 0;
@@ -46,9 +44,15 @@ std::string ErrorBoxText(ResultCode result, RunStage stage) {
   }
   char hex[8];
   for (int i = 0; i < 8; ++i) hex[i] = "0123456789ABCDEF"[(result >> (28 - 4 * i)) & 0xF];
-  return std::string("An error ") + (negative ? "-" : "") +
-         std::string(digits, decimal + sizeof decimal) + " (" + std::string(hex, sizeof hex) +
-         ") has occured.\nLast performed operation was:\n" + StageWords(stage) + "\n\n";
+  Text text = "An error ";
+  if (negative) text += '-';
+  text.append(digits, static_cast<size_t>(decimal + sizeof decimal - digits));
+  text += " (";
+  text.append(hex, sizeof hex);
+  text += ") has occured.\nLast performed operation was:\n";
+  text += StageWords(stage);
+  text += "\n\n";
+  return text;
 }
 
 uint32_t MapMsiExitCode(uint32_t result) {
@@ -66,19 +70,18 @@ uint32_t MapMsiExitCode(uint32_t result) {
   }
 }
 
-void SplitModulePath(const std::string& path, LeadBytePredicate isLead, std::string* directory,
-                     std::string* name) {
+void SplitModulePath(const Text& path, LeadBytePredicate isLead, Text* directory, Text* name) {
   size_t separator = FindLastChar(path, '\\', isLead);
   if (separator == kNotFound) {
     directory->clear();
-    *name = path;
+    *name = path.Copy();
     return;
   }
   *directory = path.substr(0, separator);
   *name = path.substr(separator + 1);
 }
 
-uint32_t SetupDriver::Run(const std::string& commandLine) {
+uint32_t SetupDriver::Run(const Text& commandLine) {
   services.InitCommonControls();
   const Switches switches = FindSwitches(commandLine, isLead);
   if (!switches.Quiet()) services.StartProgress();
@@ -112,15 +115,15 @@ uint32_t SetupDriver::Run(const std::string& commandLine) {
   return result;
 }
 
-bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
+bool SetupDriver::Relaunch(const Text& commandLine, uint32_t* exitCode) {
   if (tempDirectory.empty()) return false;  // no directory of this run to copy into
-  const std::string copyPath = InTempDir(tempDirectory, ownFileName.c_str());
+  const Text copyPath = InTempDir(tempDirectory, ownFileName.c_str());
   if (copyPath.size() + 1 > kMaxPathBytes) return false;  // a copy there could never be started
   if (!services.CopyFileOnce(modulePath, copyPath)) {
     services.DeleteFileOnce(copyPath);
     return false;
   }
-  const std::string arguments = RelaunchArguments(commandLine);
+  const Text arguments = RelaunchArguments(commandLine);
   uint32_t copyExitCode = 0;
   ResultCode result = services.RunAndWait(copyPath, arguments.c_str(), &copyExitCode);
   services.ClearAttributes(copyPath);  // a read-only attribute copied along must not block deletion
@@ -133,9 +136,9 @@ bool SetupDriver::Relaunch(const std::string& commandLine, uint32_t* exitCode) {
   return true;
 }
 
-ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* exitCode) {
-  const std::string mainProgram = InTempDir(tempDirectory, kMainProgramName);
-  const std::string runProgram = InTempDir(tempDirectory, kRunProgramName);
+ResultCode SetupDriver::ExtractAndRun(const Text& commandLine, uint32_t* exitCode) {
+  const Text mainProgram = InTempDir(tempDirectory, kMainProgramName);
+  const Text runProgram = InTempDir(tempDirectory, kRunProgramName);
   stage = RunStage::kExtractingMain;
   // Nothing is ever extracted outside a directory this run created.
   if (tempDirectory.empty()) return tempDirResult != kOk ? tempDirResult : kErrorCannotMake;
@@ -146,8 +149,8 @@ ResultCode SetupDriver::ExtractAndRun(const std::string& commandLine, uint32_t* 
   result = services.ExtractFiles(tempDirectory);
   if (result != kOk) return result;
 
-  const std::string command = BuildCommand(services.CommandTemplate(), sourceDirectory,
-                                           tempDirectory, commandLine, isLead);
+  const Text command =
+      BuildCommand(services.CommandTemplate(), sourceDirectory, tempDirectory, commandLine, isLead);
   stage = RunStage::kSpawning;
   for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
     // Only a copy this pass made may run: a file already standing under the run name is not ours.

@@ -6,10 +6,10 @@
 #define SFXSTUB_DRIVER_SETUP_DRIVER_H_
 
 #include <cstdint>
-#include <string>
 
 #include "sfxstub/archive/entry_name.h"
 #include "sfxstub/platform/multibyte.h"
+#include "sfxstub/platform/text.h"
 #include "sfxstub/result_code.h"
 
 namespace sfx {
@@ -30,28 +30,27 @@ class SetupServices {
   // Safe when nothing runs.
   virtual void StopProgress() = 0;
   // The running executable's full path; 206 when it does not fit 260 bytes.
-  virtual ResultCode ModulePath(std::string* path) = 0;
+  virtual ResultCode ModulePath(Text* path) = 0;
   // Creates the private temporary directory. directory is empty when none was created.
-  virtual ResultCode CreateTempDir(std::string* directory) = 0;
+  virtual ResultCode CreateTempDir(Text* directory) = 0;
   // One attempt each, no retry. The copies never replace an existing target.
-  virtual bool CopyFileOnce(const std::string& source, const std::string& target) = 0;
-  virtual void DeleteFileOnce(const std::string& path) = 0;
-  virtual void ClearAttributes(const std::string& path) = 0;
+  virtual bool CopyFileOnce(const Text& source, const Text& target) = 0;
+  virtual void DeleteFileOnce(const Text& path) = 0;
+  virtual void ClearAttributes(const Text& path) = 0;
   // 0 or the copy's error.
-  virtual ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) = 0;
-  virtual void DeleteFileWithRetry(const std::string& path) = 0;
+  virtual ResultCode CopyFileWithRetry(const Text& source, const Text& target) = 0;
+  virtual void DeleteFileWithRetry(const Text& path) = 0;
   // arguments may be null.
-  virtual ResultCode RunAndWait(const std::string& program, const char* arguments,
-                                uint32_t* exitCode) = 0;
+  virtual ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) = 0;
   // Removes the directory's files and the directory; subdirectories stay.
-  virtual void RemoveTempDir(const std::string& directory) = 0;
-  virtual void ShowErrorBox(const std::string& text) = 0;
+  virtual void RemoveTempDir(const Text& directory) = 0;
+  virtual void ShowErrorBox(const Text& text) = 0;
 
   // The package appended to the executable; the archive lives from OpenArchive to CloseArchive.
-  virtual ResultCode OpenArchive(const std::string& path) = 0;
-  virtual ResultCode ExtractMainProgram(const std::string& destination) = 0;
-  virtual ResultCode ExtractFiles(const std::string& directory) = 0;
-  virtual std::string CommandTemplate() = 0;
+  virtual ResultCode OpenArchive(const Text& path) = 0;
+  virtual ResultCode ExtractMainProgram(const Text& destination) = 0;
+  virtual ResultCode ExtractFiles(const Text& directory) = 0;
+  virtual Text CommandTemplate() = 0;
   virtual void CloseArchive() = 0;
 };
 
@@ -61,27 +60,27 @@ class SetupDriver {
       : services(services), isLead(isLead) {}
 
   // commandLine: as handed over, after the program's own name. Returns the process exit code.
-  uint32_t Run(const std::string& commandLine);
+  uint32_t Run(const Text& commandLine);
 
  private:
   // With the archive open. Returns false, with nothing started, when the copy cannot be made: the
   // normal run goes on.
-  bool Relaunch(const std::string& commandLine, uint32_t* exitCode);
+  bool Relaunch(const Text& commandLine, uint32_t* exitCode);
   // With the archive open: extraction and the setup program's runs.
-  ResultCode ExtractAndRun(const std::string& commandLine, uint32_t* exitCode);
+  ResultCode ExtractAndRun(const Text& commandLine, uint32_t* exitCode);
 
   SetupServices& services;
   LeadBytePredicate isLead;
   RunStage stage = RunStage::kOpening;
-  std::string modulePath;
-  std::string sourceDirectory;
-  std::string ownFileName;
-  std::string tempDirectory;
+  Text modulePath;
+  Text sourceDirectory;
+  Text ownFileName;
+  Text tempDirectory;
   ResultCode tempDirResult = kOk;
 };
 
 // The error box's text for a result and the stage reached.
-std::string ErrorBoxText(ResultCode result, RunStage stage);
+Text ErrorBoxText(ResultCode result, RunStage stage);
 
 // The exit code a Windows Installer caller ("/msi") expects: 0 and 0x20000000 succeed; 3010 (reboot
 // required) and 1641 (reboot initiated) are successes to the installer and pass unchanged; 1223
@@ -90,8 +89,7 @@ uint32_t MapMsiExitCode(uint32_t result);
 
 // Splits a module path at its last '\\': the directory before it (no trailing separator) and the
 // name after it. Without a separator the directory is empty and the name is the whole path.
-void SplitModulePath(const std::string& path, LeadBytePredicate isLead, std::string* directory,
-                     std::string* name);
+void SplitModulePath(const Text& path, LeadBytePredicate isLead, Text* directory, Text* name);
 
 }  // namespace sfx
 

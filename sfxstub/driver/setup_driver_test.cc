@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sfxstub/driver/command_line.h"
+#include "tests/test_support.h"
 
 namespace sfx {
 namespace {
@@ -44,59 +45,59 @@ class FakeServices : public SetupServices {
   void InitCommonControls() override { calls.push_back("InitCommonControls"); }
   void StartProgress() override { calls.push_back("StartProgress"); }
   void StopProgress() override { calls.push_back("StopProgress"); }
-  ResultCode ModulePath(std::string* path) override {
+  ResultCode ModulePath(Text* path) override {
     calls.push_back("ModulePath");
     if (modulePathResult == kOk) *path = modulePath;
     return modulePathResult;
   }
-  ResultCode CreateTempDir(std::string* directory) override {
+  ResultCode CreateTempDir(Text* directory) override {
     calls.push_back("CreateTempDir");
     *directory = tempDir;
     return tempDirResult;
   }
-  bool CopyFileOnce(const std::string& source, const std::string& target) override {
-    calls.push_back("CopyFileOnce " + source + " > " + target);
+  bool CopyFileOnce(const Text& source, const Text& target) override {
+    calls.push_back("CopyFileOnce " + test::Str(source) + " > " + test::Str(target));
     return copyOnceSucceeds;
   }
-  void DeleteFileOnce(const std::string& path) override { calls.push_back("DeleteFileOnce " + path); }
-  void ClearAttributes(const std::string& path) override { calls.push_back("ClearAttributes " + path); }
-  ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) override {
-    calls.push_back("CopyFileWithRetry " + source + " > " + target);
+  void DeleteFileOnce(const Text& path) override { calls.push_back("DeleteFileOnce " + test::Str(path)); }
+  void ClearAttributes(const Text& path) override { calls.push_back("ClearAttributes " + test::Str(path)); }
+  ResultCode CopyFileWithRetry(const Text& source, const Text& target) override {
+    calls.push_back("CopyFileWithRetry " + test::Str(source) + " > " + test::Str(target));
     ResultCode result = copies.front();
     if (copies.size() > 1) copies.pop_front();
     return result;
   }
-  void DeleteFileWithRetry(const std::string& path) override {
-    calls.push_back("DeleteFileWithRetry " + path);
+  void DeleteFileWithRetry(const Text& path) override {
+    calls.push_back("DeleteFileWithRetry " + test::Str(path));
   }
-  ResultCode RunAndWait(const std::string& program, const char* arguments, uint32_t* exitCode) override {
-    calls.push_back("RunAndWait " + program);
+  ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) override {
+    calls.push_back("RunAndWait " + test::Str(program));
     runArguments.push_back(arguments ? arguments : "(none)");
     std::pair<ResultCode, uint32_t> run = runs.front();
     if (runs.size() > 1) runs.pop_front();
     *exitCode = run.first == kOk ? run.second : 0;
     return run.first;
   }
-  void RemoveTempDir(const std::string& directory) override {
-    calls.push_back("RemoveTempDir " + directory);
+  void RemoveTempDir(const Text& directory) override {
+    calls.push_back("RemoveTempDir " + test::Str(directory));
   }
-  void ShowErrorBox(const std::string& text) override {
+  void ShowErrorBox(const Text& text) override {
     calls.push_back("ShowErrorBox");
-    boxes.push_back(text);
+    boxes.push_back(test::Str(text));
   }
-  ResultCode OpenArchive(const std::string& path) override {
-    calls.push_back("OpenArchive " + path);
+  ResultCode OpenArchive(const Text& path) override {
+    calls.push_back("OpenArchive " + test::Str(path));
     return openResult;
   }
-  ResultCode ExtractMainProgram(const std::string& destination) override {
-    calls.push_back("ExtractMainProgram " + destination);
+  ResultCode ExtractMainProgram(const Text& destination) override {
+    calls.push_back("ExtractMainProgram " + test::Str(destination));
     return extractMainResult;
   }
-  ResultCode ExtractFiles(const std::string& directory) override {
-    calls.push_back("ExtractFiles " + directory);
+  ResultCode ExtractFiles(const Text& directory) override {
+    calls.push_back("ExtractFiles " + test::Str(directory));
     return extractFilesResult;
   }
-  std::string CommandTemplate() override { return commandTemplate; }
+  Text CommandTemplate() override { return commandTemplate; }
   void CloseArchive() override { calls.push_back("CloseArchive"); }
 
   std::vector<std::string> boxes;
@@ -258,7 +259,7 @@ TEST(SetupDriver, FailedCopyOfTheSetupProgramEndsTheRunWithoutRunningAnything) {
     EXPECT_EQ(RunDriver(services, "/silent"), error);
     EXPECT_EQ(services.Count("RunAndWait"), c.runs);
     EXPECT_EQ(services.Count("DeleteFileWithRetry"), c.runs) << "only this run's copies are deleted";
-    EXPECT_EQ(services.boxes, std::vector<std::string>{ErrorBoxText(error, RunStage::kSpawning)});
+    EXPECT_EQ(services.boxes, std::vector<std::string>{test::Str(ErrorBoxText(error, RunStage::kSpawning))});
   }
 }
 
@@ -407,7 +408,8 @@ TEST(SetupDriver, RelaunchCopiesOnlyAVerifiedPackageThatStaysHeldWhileTheCopyRun
   EXPECT_EQ(RunDriver(damaged, "/Autorun /x"), kErrorFileInvalid);
   EXPECT_EQ(damaged.Count("CopyFileOnce"), 0);
   EXPECT_EQ(damaged.Count("RunAndWait"), 0);
-  EXPECT_EQ(damaged.boxes, std::vector<std::string>{ErrorBoxText(kErrorFileInvalid, RunStage::kOpening)});
+  EXPECT_EQ(damaged.boxes,
+            std::vector<std::string>{test::Str(ErrorBoxText(kErrorFileInvalid, RunStage::kOpening))});
 }
 
 TEST(SetupDriver, RelaunchFallsBackToTheNormalRunWhenTheCopyCannotBeMade) {
@@ -430,7 +432,7 @@ TEST(SetupDriver, RelaunchFallsBackToTheNormalRunWhenTheCopyCannotBeMade) {
 }
 
 TEST(SplitModulePath, LastSeparatorOutsideDoubleByteCharacters) {
-  std::string directory, name;
+  Text directory, name;
   SplitModulePath("C:\\a\\b\\setup.exe", NoLeadBytes, &directory, &name);
   EXPECT_EQ(directory, "C:\\a\\b");
   EXPECT_EQ(name, "setup.exe");

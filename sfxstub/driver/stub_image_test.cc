@@ -1,6 +1,6 @@
 // The shipped stubs' PE headers: a GUI program the loader may move (ASLR, with relocations to do it)
 // whose data is never executable (DEP), stripped of symbols, and importing from system DLLs only;
-// and the shipped stub's size, which every package carries.
+// the shipped stub's size, which every package carries; and what the stubs link.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,6 +39,12 @@ constexpr char kApiSetPrefix[] = "api-ms-win-";
 
 // Every package carries the stub, so every download pays for its bytes.
 constexpr size_t kShippedStubBudget = 256 * 1024;
+
+// Runtime archive members that only code which throws brings in: the unwinder, the exception code,
+// and the standard strings and the functions that throw their errors (about 125 KB together). A link
+// map names every member the link loaded.
+constexpr const char* kThrowingRuntime[] = {"libgcc_eh.a(", "libstdc++.a(eh_", "libstdc++.a(functexcept.o)",
+                                            "string-inst.o)", "libstdc++.a(new_op.o)"};
 
 uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
@@ -187,6 +193,19 @@ TEST(StubImage, Shipped32BitStubStaysWithinItsBudget) {
   ASSERT_FALSE(bytes.empty()) << path << " is missing";
   EXPECT_LE(bytes.size(), kShippedStubBudget)
       << path << " grew past 256 KiB; `./dev bench size` shows what its bytes are";
+}
+
+TEST(StubImage, StubsLinkNoExceptionCodeNorStandardStrings) {
+  for (const char* variable : {"SFX_STUB32_MAP", "SFX_STUB64_MAP"}) {
+    const std::string path = StubPath(variable);
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+    ASSERT_FALSE(bytes.empty()) << path << " is missing";
+    const std::string map(bytes.begin(), bytes.end());
+    ASSERT_NE(map.find("sfx_archive.cc"), std::string::npos) << path << " is not the stub's link map";
+    for (const char* member : kThrowingRuntime) {
+      EXPECT_EQ(map.find(member), std::string::npos) << path << " links " << member;
+    }
+  }
 }
 
 TEST(StubImage, TestedAndDemonstrated64BitStub) { CheckStub("SFX_STUB64", kMachineAmd64, true); }

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <new>
-
 #include "sfxstub/platform/file_utils.h"
 #include "sfxstub/platform/path_limits.h"
 #include "sfxstub/platform/run_and_wait.h"
@@ -36,7 +34,7 @@ void Win32SetupServices::StartProgress() {
 
 void Win32SetupServices::StopProgress() { ProgressStop(); }
 
-ResultCode Win32SetupServices::ModulePath(std::string* path) {
+ResultCode Win32SetupServices::ModulePath(Text* path) {
   char buffer[kMaxPathBytes];
   buffer[0] = '\0';
   DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
@@ -47,59 +45,56 @@ ResultCode Win32SetupServices::ModulePath(std::string* path) {
   return kOk;
 }
 
-ResultCode Win32SetupServices::CreateTempDir(std::string* directory) {
+ResultCode Win32SetupServices::CreateTempDir(Text* directory) {
   char buffer[kMaxPathBytes];
   ResultCode result = CreatePrivateTempDir(buffer, sizeof buffer, kTempDirPrefix);
   *directory = buffer;
   return result;
 }
 
-bool Win32SetupServices::CopyFileOnce(const std::string& source, const std::string& target) {
+bool Win32SetupServices::CopyFileOnce(const Text& source, const Text& target) {
   return CopyFileA(source.c_str(), target.c_str(), TRUE) != FALSE;
 }
 
-void Win32SetupServices::DeleteFileOnce(const std::string& path) { DeleteFileA(path.c_str()); }
+void Win32SetupServices::DeleteFileOnce(const Text& path) { DeleteFileA(path.c_str()); }
 
-void Win32SetupServices::ClearAttributes(const std::string& path) {
+void Win32SetupServices::ClearAttributes(const Text& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-ResultCode Win32SetupServices::CopyFileWithRetry(const std::string& source, const std::string& target) {
+ResultCode Win32SetupServices::CopyFileWithRetry(const Text& source, const Text& target) {
   return sfx::CopyFileWithRetry(source.c_str(), target.c_str());
 }
 
-void Win32SetupServices::DeleteFileWithRetry(const std::string& path) {
-  sfx::DeleteFileWithRetry(path.c_str());
-}
+void Win32SetupServices::DeleteFileWithRetry(const Text& path) { sfx::DeleteFileWithRetry(path.c_str()); }
 
-ResultCode Win32SetupServices::RunAndWait(const std::string& program, const char* arguments,
-                                          uint32_t* exitCode) {
+ResultCode Win32SetupServices::RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) {
   return sfx::RunAndWait(program.c_str(), arguments, exitCode);
 }
 
-void Win32SetupServices::RemoveTempDir(const std::string& directory) {
+void Win32SetupServices::RemoveTempDir(const Text& directory) {
   RemoveDirectoryTree(directory.c_str(), "*.*", false);
 }
 
-void Win32SetupServices::ShowErrorBox(const std::string& text) {
+void Win32SetupServices::ShowErrorBox(const Text& text) {
   MessageBoxA(nullptr, text.c_str(), kErrorBoxCaption, MB_OK | MB_ICONERROR);
 }
 
-ResultCode Win32SetupServices::OpenArchive(const std::string& path) {
-  archive.reset(new (std::nothrow) SfxArchive());
+ResultCode Win32SetupServices::OpenArchive(const Text& path) {
+  archive.reset(NewObject<SfxArchive>());
   if (!archive) return kErrorNotEnoughMemory;
   return archive->Open(path.c_str());
 }
 
-ResultCode Win32SetupServices::ExtractMainProgram(const std::string& destination) {
+ResultCode Win32SetupServices::ExtractMainProgram(const Text& destination) {
   return archive->ExtractMainProgram(destination.c_str());
 }
 
-ResultCode Win32SetupServices::ExtractFiles(const std::string& directory) {
+ResultCode Win32SetupServices::ExtractFiles(const Text& directory) {
   return archive->ExtractFiles(directory.c_str());
 }
 
-std::string Win32SetupServices::CommandTemplate() { return archive->commandTemplate; }
+Text Win32SetupServices::CommandTemplate() { return archive->commandTemplate.Copy(); }
 
 void Win32SetupServices::CloseArchive() { archive.reset(); }
 

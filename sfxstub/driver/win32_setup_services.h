@@ -5,10 +5,9 @@
 
 #include <windows.h>
 
-#include <memory>
-
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/driver/setup_driver.h"
+#include "sfxstub/platform/heap_object.h"
 
 namespace sfx {
 
@@ -20,27 +19,26 @@ class Win32SetupServices final : public SetupServices {
   void InitCommonControls() override;
   void StartProgress() override;
   void StopProgress() override;
-  ResultCode ModulePath(std::string* path) override;
-  ResultCode CreateTempDir(std::string* directory) override;
-  bool CopyFileOnce(const std::string& source, const std::string& target) override;
-  void DeleteFileOnce(const std::string& path) override;
-  void ClearAttributes(const std::string& path) override;
-  ResultCode CopyFileWithRetry(const std::string& source, const std::string& target) override;
-  void DeleteFileWithRetry(const std::string& path) override;
-  ResultCode RunAndWait(const std::string& program, const char* arguments,
-                        uint32_t* exitCode) override;
-  void RemoveTempDir(const std::string& directory) override;
-  void ShowErrorBox(const std::string& text) override;
+  ResultCode ModulePath(Text* path) override;
+  ResultCode CreateTempDir(Text* directory) override;
+  bool CopyFileOnce(const Text& source, const Text& target) override;
+  void DeleteFileOnce(const Text& path) override;
+  void ClearAttributes(const Text& path) override;
+  ResultCode CopyFileWithRetry(const Text& source, const Text& target) override;
+  void DeleteFileWithRetry(const Text& path) override;
+  ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) override;
+  void RemoveTempDir(const Text& directory) override;
+  void ShowErrorBox(const Text& text) override;
 
-  ResultCode OpenArchive(const std::string& path) override;
-  ResultCode ExtractMainProgram(const std::string& destination) override;
-  ResultCode ExtractFiles(const std::string& directory) override;
-  std::string CommandTemplate() override;
+  ResultCode OpenArchive(const Text& path) override;
+  ResultCode ExtractMainProgram(const Text& destination) override;
+  ResultCode ExtractFiles(const Text& directory) override;
+  Text CommandTemplate() override;
   void CloseArchive() override;
 
  private:
   HINSTANCE instance;
-  std::unique_ptr<SfxArchive> archive;
+  HeapObject<SfxArchive> archive;
 };
 
 }  // namespace sfx

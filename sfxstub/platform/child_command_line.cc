@@ -2,8 +2,8 @@
 
 namespace sfx {
 
-ResultCode FormatChildCommandLine(const char* program, const char* arguments, std::string* commandLine) {
-  std::string line = "\"";
+ResultCode FormatChildCommandLine(const char* program, const char* arguments, Text* commandLine) {
+  Text line = "\"";
   line += program;
   line += '"';
   if (arguments != nullptr) {

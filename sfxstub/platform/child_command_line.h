@@ -5,9 +5,9 @@
 #define SFXSTUB_PLATFORM_CHILD_COMMAND_LINE_H_
 
 #include <cstddef>
-#include <string>
 
 #include "sfxstub/platform/path_limits.h"
+#include "sfxstub/platform/text.h"
 #include "sfxstub/result_code.h"
 
 namespace sfx {
@@ -15,7 +15,7 @@ namespace sfx {
 // arguments may be null (none: the quoted path alone); an empty text is present and gives the path
 // and one blank. Returns 0, or 206 with commandLine cleared when the result needs more than
 // kMaxPathBytes bytes.
-ResultCode FormatChildCommandLine(const char* program, const char* arguments, std::string* commandLine);
+ResultCode FormatChildCommandLine(const char* program, const char* arguments, Text* commandLine);
 
 }  // namespace sfx
 

@@ -17,7 +17,7 @@ TEST(FormatChildCommandLine, QuotesThePathAndAddsArgumentsAfterOneBlank) {
       {"/a \"b c\"", "\"C:\\t\\kelvo.setup\" /a \"b c\""},
   };
   for (const auto& c : cases) {
-    std::string line = "stale";
+    Text line = "stale";
     EXPECT_EQ(FormatChildCommandLine("C:\\t\\kelvo.setup", c.arguments, &line), kOk);
     EXPECT_EQ(line, c.line);
   }
@@ -25,7 +25,7 @@ TEST(FormatChildCommandLine, QuotesThePathAndAddsArgumentsAfterOneBlank) {
 
 TEST(FormatChildCommandLine, RefusesWhatDoesNotFitTheBuffer) {
   const std::string program = "C:\\p.exe";  // quoted and followed by a blank: 11 bytes
-  std::string line;
+  Text line;
   std::string fits(259 - 11, 'a');
   ASSERT_EQ(FormatChildCommandLine(program.c_str(), fits.c_str(), &line), kOk);
   EXPECT_EQ(line.size(), 259u);

@@ -3,11 +3,11 @@
 #include <windows.h>
 
 #include <cstring>
-#include <string>
 
 #include "sfxstub/platform/join_path.h"
 #include "sfxstub/platform/multibyte.h"
 #include "sfxstub/platform/retry.h"
+#include "sfxstub/platform/text.h"
 #include "sfxstub/platform/unique_handle.h"
 
 namespace sfx {
@@ -16,10 +16,11 @@ namespace {
 void Pause(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // pattern's text up to and including its last '\\' (empty when it has none), followed by name.
-std::string BesidePattern(const std::string& pattern, const char* name) {
+Text BesidePattern(const Text& pattern, const char* name) {
   size_t separator = FindLastChar(pattern, '\\', SystemLeadByte);
-  std::string path = separator == kNotFound ? std::string() : pattern.substr(0, separator + 1);
-  return path + name;
+  Text path = separator == kNotFound ? Text() : pattern.substr(0, separator + 1);
+  path += name;
+  return path;
 }
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
@@ -50,15 +51,15 @@ ResultCode RemoveDirectoryTree(const char* directory, const char* entryPattern, 
   if (!matches) return kOk;
   do {
     if ((match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
-    std::string folder = BesidePattern(directory, match.cFileName);
-    std::string pattern = JoinPath(folder, entryPattern, '\\');
+    Text folder = BesidePattern(directory, match.cFileName);
+    Text pattern = JoinPath(folder, entryPattern, '\\');
 
     WIN32_FIND_DATAA entry;
     UniqueFindHandle entries(FindFirstFileA(pattern.c_str(), &entry));
     if (entries) {
       do {
         if (IsDotEntry(entry.cFileName)) continue;
-        std::string entryPath = BesidePattern(pattern, entry.cFileName);
+        Text entryPath = BesidePattern(pattern, entry.cFileName);
         if (recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
           running = RemoveDirectoryTree(entryPath.c_str(), entryPattern, recurse);
         } else {

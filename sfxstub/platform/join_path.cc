@@ -2,10 +2,10 @@
 
 namespace sfx {
 
-std::string JoinPath(const std::string& directory, const char* name, char separator) {
-  if (directory.empty()) return name ? std::string(name) : std::string();
-  if (name == nullptr || *name == '\0') return directory;
-  std::string result = directory;
+Text JoinPath(const Text& directory, const char* name, char separator) {
+  if (directory.empty()) return Text(name);
+  if (name == nullptr || *name == '\0') return directory.Copy();
+  Text result = directory.Copy();
   if (result.back() == '"') result.pop_back();
   if ((result.empty() || result.back() != separator) && name[0] != separator) result += separator;
   if (name[0] == ':' && !result.empty() && result.back() == separator) result.pop_back();

@@ -1,7 +1,7 @@
 #ifndef SFXSTUB_PLATFORM_JOIN_PATH_H_
 #define SFXSTUB_PLATFORM_JOIN_PATH_H_
 
-#include <string>
+#include "sfxstub/platform/text.h"
 
 namespace sfx {
 
@@ -15,7 +15,7 @@ constexpr char kPathSeparator = '/';
 
 // Joins a directory and a name with one separator. A quoted directory gives a quoted path; a name
 // that starts with ':' follows the directory's last component directly. name may be null.
-std::string JoinPath(const std::string& directory, const char* name, char separator = kPathSeparator);
+Text JoinPath(const Text& directory, const char* name, char separator = kPathSeparator);
 
 }  // namespace sfx
 

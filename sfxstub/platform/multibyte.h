@@ -6,7 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+
+#include "sfxstub/platform/text.h"
 
 namespace sfx {
 
@@ -21,27 +22,25 @@ bool NoLeadBytes(uint8_t byte);
 bool SystemLeadByte(uint8_t byte);
 #endif
 
-constexpr size_t kNotFound = std::string::npos;
+constexpr size_t kNotFound = Text::npos;
 
 // Length in bytes of the character that starts at text[position]: 2 for a lead byte followed by
 // another byte, else 1.
-size_t CharacterLength(const std::string& text, size_t position, LeadBytePredicate isLead);
+size_t CharacterLength(const Text& text, size_t position, LeadBytePredicate isLead);
 
 // Position of the first exact, case-sensitive occurrence of pattern at or after from (a character
 // boundary), or kNotFound. An empty pattern is never found.
-size_t FindText(const std::string& text, const std::string& pattern, LeadBytePredicate isLead,
-                size_t from = 0);
-inline bool ContainsText(const std::string& text, const std::string& pattern,
-                         LeadBytePredicate isLead) {
+size_t FindText(const Text& text, const Text& pattern, LeadBytePredicate isLead, size_t from = 0);
+inline bool ContainsText(const Text& text, const Text& pattern, LeadBytePredicate isLead) {
   return FindText(text, pattern, isLead) != kNotFound;
 }
 
 // Position of the last single-byte character c in text, or kNotFound; the second byte of a
 // double-byte character is never taken for it.
-size_t FindLastChar(const std::string& text, char c, LeadBytePredicate isLead);
+size_t FindLastChar(const Text& text, char c, LeadBytePredicate isLead);
 
 // True when the last character of text is the single-byte character c.
-bool EndsWithChar(const std::string& text, char c, LeadBytePredicate isLead);
+bool EndsWithChar(const Text& text, char c, LeadBytePredicate isLead);
 
 }  // namespace sfx
 

@@ -26,7 +26,8 @@ ResultCode PrivateDirSecurity::Build() {
   DWORD needed = 0;
   GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
   if (needed < sizeof(TOKEN_USER)) return GetLastError();
-  tokenUser.assign(needed, 0);
+  tokenUser.clear();
+  tokenUser.resize(needed);
   if (!GetTokenInformation(token.Get(), TokenUser, tokenUser.data(), needed, &needed)) {
     return GetLastError();
   }
@@ -51,7 +52,8 @@ ResultCode PrivateDirSecurity::Build() {
                            {everyone.Get(), kEveryoneAccess}};
   DWORD size = sizeof(ACL);
   for (const Entry& entry : entries) size += AceSize(entry.sid);
-  list.assign(size, 0);
+  list.clear();
+  list.resize(size);
   PACL acl = reinterpret_cast<PACL>(list.data());
   if (!InitializeAcl(acl, size, ACL_REVISION)) return GetLastError();
   for (const Entry& entry : entries) {

@@ -8,8 +8,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <vector>
 
+#include "sfxstub/platform/list.h"
 #include "sfxstub/result_code.h"
 
 namespace sfx {
@@ -32,8 +32,8 @@ class PrivateDirSecurity {
   SECURITY_ATTRIBUTES* Attributes() { return &attributes; }
 
  private:
-  std::vector<uint8_t> tokenUser;  // TOKEN_USER and the SID it points to
-  std::vector<uint8_t> list;       // the ACL
+  List<uint8_t> tokenUser;  // TOKEN_USER and the SID it points to
+  List<uint8_t> list;       // the ACL
   SECURITY_DESCRIPTOR descriptor{};
   SECURITY_ATTRIBUTES attributes{};
 };

@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <cstring>
-#include <string>
 
 #include "sfxstub/platform/child_command_line.h"
+#include "sfxstub/platform/text.h"
 #include "sfxstub/platform/unique_handle.h"
 #include "sfxstub/progress/progress.h"
 
@@ -36,7 +36,7 @@ ResultCode RunAndWait(const char* program, const char* arguments, uint32_t* exit
   startup.cb = sizeof startup;
   startup.wShowWindow = SW_SHOWDEFAULT;
 
-  std::string commandLine;
+  Text commandLine;
   ResultCode result = FormatChildCommandLine(program, arguments, &commandLine);
   if (result != kOk) return result;
 

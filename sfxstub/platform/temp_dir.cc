@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "sfxstub/archive/heap_block.h"
+#include "sfxstub/platform/list.h"
 #include "sfxstub/platform/multibyte.h"
 #include "sfxstub/platform/path_limits.h"
 #include "sfxstub/platform/temp_dir_name.h"
@@ -16,19 +16,19 @@ namespace {
 constexpr DWORD kOsVersionInfoSize = 148;  // OSVERSIONINFOA
 
 // The variable's value, or an empty text when it is unset or empty. Any length.
-std::string ReadEnvironment(const char* name) {
+Text ReadEnvironment(const char* name) {
   char small[kMaxPathBytes];
   DWORD length = GetEnvironmentVariableA(name, small, sizeof small);
-  if (length == 0) return std::string();
-  if (length < sizeof small) return std::string(small, length);
-  std::string value(length, '\0');  // length counts the terminator here
-  length = GetEnvironmentVariableA(name, &value[0], static_cast<DWORD>(value.size()));
-  value.resize(length < value.size() ? length : 0);
-  return value;
+  if (length == 0) return Text();
+  if (length < sizeof small) return Text(small, length);
+  List<char> value;
+  value.resize(length);  // length counts the terminator here
+  length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
+  return length < value.size() ? Text(value.data(), length) : Text();
 }
 
 // True when the name cannot be used: something exists there, or the test is refused.
-bool NameTaken(const std::string& path) {
+bool NameTaken(const Text& path) {
   if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   return GetLastError() == ERROR_ACCESS_DENIED;
 }
@@ -53,7 +53,7 @@ ResultCode CreatePrivateTempDir(char* buffer, uint32_t size, const char* prefix)
 ResultCode CreatePrivateTempDirForThread(char* buffer, uint32_t size, const char* prefix,
                                          uint32_t threadId) {
   std::memset(buffer, 0, size);
-  std::string base = ReadEnvironment("TEMP");
+  Text base = ReadEnvironment("TEMP");
   if (base.empty()) base = ReadEnvironment("TMP");
   if (base.empty()) base = kFallbackTempBase;
   if (GetFileAttributesA(base.c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -69,7 +69,7 @@ ResultCode CreatePrivateTempDirForThread(char* buffer, uint32_t size, const char
   if (built != kOk) return built;
 
   for (char letter = 'a'; letter <= 'z'; ++letter) {
-    std::string path = TempDirCandidate(base, prefix, threadId, letter, SystemLeadByte);
+    Text path = TempDirCandidate(base, prefix, threadId, letter, SystemLeadByte);
     if (path.size() + 1 > size) return kErrorFilenameExceedsRange;
     if (NameTaken(path)) continue;
     if (!CreateDirectoryA(path.c_str(), security.Attributes())) {

@@ -2,9 +2,9 @@
 
 namespace sfx {
 
-std::string TempDirCandidate(const std::string& base, const char* prefix, uint32_t threadId,
-                             char letter, LeadBytePredicate isLead) {
-  std::string path = base;
+Text TempDirCandidate(const Text& base, const char* prefix, uint32_t threadId, char letter,
+                      LeadBytePredicate isLead) {
+  Text path = base.Copy();
   if (!EndsWithChar(path, '\\', isLead)) path += '\\';
   path += prefix;
   path += letter;

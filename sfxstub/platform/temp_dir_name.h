@@ -5,17 +5,17 @@
 #define SFXSTUB_PLATFORM_TEMP_DIR_NAME_H_
 
 #include <cstdint>
-#include <string>
 
 #include "sfxstub/platform/multibyte.h"
+#include "sfxstub/platform/text.h"
 
 namespace sfx {
 
 constexpr char kFallbackTempBase[] = "C:\\TEMP";
 
 // The candidate path for letter. A base that already ends with '\\' gets no second separator.
-std::string TempDirCandidate(const std::string& base, const char* prefix, uint32_t threadId,
-                             char letter, LeadBytePredicate isLead);
+Text TempDirCandidate(const Text& base, const char* prefix, uint32_t threadId, char letter,
+                      LeadBytePredicate isLead);
 
 }  // namespace sfx
 

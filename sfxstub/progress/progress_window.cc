@@ -6,8 +6,8 @@
 #include <commctrl.h>
 
 #include <atomic>
-#include <new>
 
+#include "sfxstub/platform/heap_object.h"
 #include "sfxstub/progress/progress.h"
 #include "sfxstub/progress/progress_bar.h"
 #include "sfxstub/progress/progress_layout.h"
@@ -79,7 +79,7 @@ void BuildChildren(HWND window) {
     HWND barWindow = CreateWindowExA(0, "msctls_progress32", "", WS_CHILD, barBox.x, barBox.y,
                                      barBox.width, barBox.height, window, ControlId(kBarControlId),
                                      instance, nullptr);
-    ProgressBar* bar = new (std::nothrow) NativeProgressBar(window, kBarControlId);
+    ProgressBar* bar = NewObject<NativeProgressBar>(window, kBarControlId);
     state.bar.store(bar);
     ShowWindow(barWindow, SW_SHOW);
     if (bar) state.feed.Begin(*bar, total, GetTickCount());
@@ -172,7 +172,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
       return 0;
     case WM_DESTROY: {
       if (HWND animation = GetDlgItem(window, kAnimationControlId)) SendMessageA(animation, ACM_OPENA, 0, 0);
-      delete WithdrawBar(state);
+      DeleteObject(WithdrawBar(state));
       void* self = window;
       state.window.compare_exchange_strong(self, nullptr);
       DefWindowProcA(window, message, wParam, lParam);

@@ -15,7 +15,7 @@ struct DsaPublicKey {
 };
 
 // The key the stub was stamped with (see key_block.h); all zero in a stub never stamped.
-const DsaPublicKey& BuiltInPublicKey();
+DsaPublicKey BuiltInPublicKey();
 
 }  // namespace sfx
 

@@ -6,21 +6,6 @@
 namespace sfx {
 namespace {
 
-struct KeyBlockImage {
-  uint8_t marker[kKeyBlockMarkerSize];
-  uint8_t key[sizeof(DsaPublicKey)];
-};
-static_assert(sizeof(KeyBlockImage) == kKeyBlockSize, "the block has no padding");
-
-// The block that the packaging tool stamps after the build. volatile: the compiler must not take
-// the zero key as known and fold it away; every read below goes to the bytes in the image. 'used'
-// keeps the definition even where the compiler sees no reader.
-#if defined(__GNUC__)
-__attribute__((used))
-#endif
-volatile KeyBlockImage stubKeyBlock = {
-    {'J', 'U', 'X', 's', 'e', 't', 'u', 'p', 'D', 'S', 'A', 'K', 'e', 'y', '0', '1'}, {}};
-
 uint32_t U16At(const std::vector<uint8_t>& b, size_t at) { return b[at] | b[at + 1] << 8; }
 uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
   return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
@@ -53,20 +38,6 @@ size_t PeImageEnd(const std::vector<uint8_t>& bytes) {
     end = std::max<uint64_t>(end, uint64_t{U32At(bytes, at + kPointerToRawData)} + U32At(bytes, at + kSizeOfRawData));
   }
   return end < size ? static_cast<size_t>(end) : size;
-}
-
-const DsaPublicKey& BuiltInPublicKey() {
-  static const DsaPublicKey key = [] {
-    DsaPublicKey copy;
-    uint8_t* out = reinterpret_cast<uint8_t*>(&copy);
-    for (size_t i = 0; i < sizeof copy; ++i) out[i] = stubKeyBlock.key[i];
-    return copy;
-  }();
-  return key;
-}
-
-void KeyBlockMarker(uint8_t marker[kKeyBlockMarkerSize]) {
-  for (size_t i = 0; i < kKeyBlockMarkerSize; ++i) marker[i] = stubKeyBlock.marker[i];
 }
 
 ResultCode FindKeyBlock(const std::vector<uint8_t>& image, size_t* offset, std::string* error) {
@@ -112,11 +83,6 @@ ResultCode StampKey(std::vector<uint8_t>* image, const DsaPublicKey& key, std::s
   if (result != kOk) return result;
   std::memcpy(image->data() + offset + kKeyBlockMarkerSize, &key, sizeof key);
   return kOk;
-}
-
-bool IsZeroKey(const DsaPublicKey& key) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&key);
-  return std::all_of(bytes, bytes + sizeof key, [](uint8_t b) { return b == 0; });
 }
 
 }  // namespace sfx

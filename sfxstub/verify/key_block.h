@@ -9,7 +9,8 @@
 //   164     128   g
 //   292     128   y
 //
-// The functions below work on the image's bytes; the stub itself only reads its own block through
+// The functions below work on an image's bytes, for the packaging tool (they keep the standard
+// containers); the stub itself only reads its own block (built_in_key.h) through
 // BuiltInPublicKey().
 #ifndef SFXSTUB_VERIFY_KEY_BLOCK_H_
 #define SFXSTUB_VERIFY_KEY_BLOCK_H_
@@ -20,17 +21,10 @@
 #include <vector>
 
 #include "sfxstub/result_code.h"
+#include "sfxstub/verify/built_in_key.h"
 #include "sfxstub/verify/dsa_public_key.h"
 
 namespace sfx {
-
-constexpr size_t kKeyBlockMarkerSize = 16;
-constexpr size_t kKeyBlockSize = kKeyBlockMarkerSize + sizeof(DsaPublicKey);
-static_assert(sizeof(DsaPublicKey) == 128 + 20 + 128 + 128, "the key fields are packed bytes");
-
-// The 16 marker bytes, read from the program's own block (so that no second copy of them exists in
-// any executable that links this).
-void KeyBlockMarker(uint8_t marker[kKeyBlockMarkerSize]);
 
 // Offset of the one key block in image, searched up to PeImageEnd: bytes appended after the image
 // (the package, which may carry stubs of its own as files) are not looked at. Returns 0, or 1006
@@ -43,9 +37,6 @@ size_t PeImageEnd(const std::vector<uint8_t>& bytes);
 ResultCode ReadStampedKey(const std::vector<uint8_t>& image, DsaPublicKey* key, std::string* error);
 // Writes key into image's block; nothing else in image changes. Stamping again replaces the key.
 ResultCode StampKey(std::vector<uint8_t>* image, const DsaPublicKey& key, std::string* error);
-
-// True for the all-zero key of a stub never stamped.
-bool IsZeroKey(const DsaPublicKey& key);
 
 }  // namespace sfx
 

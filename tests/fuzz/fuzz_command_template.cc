@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // bytes and may hold anything.
   for (int i = 1; i < 4; ++i) parts[i].resize(std::strlen(parts[i].c_str()));
   const std::string& commandTemplate = parts[0];
-  std::string command = sfx::BuildCommand(commandTemplate, parts[1], parts[2], parts[3], isLead);
+  const sfx::Text built = sfx::BuildCommand(commandTemplate, parts[1], parts[2], parts[3], isLead);
+  const std::string command(built.data(), built.size());
   if (command != sfx::BuildCommand(commandTemplate, parts[1], parts[2], parts[3], isLead)) std::abort();
 
   // Without any '%' nothing is a placeholder except the fixed suffix's own.
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (percentFree && command != commandTemplate + " /srcpath \"" + parts[1] + "\"") std::abort();
 
   // Replacing a placeholder by itself, or in text that does not hold it, changes nothing.
-  std::string same = commandTemplate;
+  sfx::Text same = commandTemplate;
   sfx::ReplaceAll(same, parts[1].c_str(), parts[1].c_str(), isLead);
   if (same != commandTemplate) std::abort();
   if (!parts[2].empty() && commandTemplate.find(parts[2]) == std::string::npos) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxstub/archive/package_blob.h"
+#include "sfxstub/archive/package_blob_writer.h"
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/package_layout.h"

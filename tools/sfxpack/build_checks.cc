@@ -11,6 +11,7 @@
 #include "sfxstub/platform/child_command_line.h"
 #include "sfxstub/platform/path_limits.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/std_text.h"
 
 namespace sfx {
 namespace {
@@ -34,8 +35,10 @@ bool CheckListedNames(const std::vector<BuildInput>& listed, std::string* error)
     }
     names.push_back(input.name);
   }
+  List<Text> folded;
+  for (const std::string& name : names) folded.push_back(name);
   size_t first = 0, second = 0;
-  if (FindNameClash(names, &first, &second)) {
+  if (FindNameClash(folded, &first, &second)) {
     *error = "build: " + listed[first].option + " and " + listed[second].option + ": the names '" +
              names[first] + "' and '" + names[second] +
              "' are one file on Windows, which does not tell upper from lower case";
@@ -110,7 +113,7 @@ std::vector<std::string> TemplateWarnings(const std::string& commandTemplate) {
   }
   // The shortest the other values can be: a package in a drive's root, started with no arguments.
   const std::string folder = LongTemporaryFolder();
-  const std::string command = BuildCommand(commandTemplate, "C:", folder, "", NoLeadBytes);
+  const std::string command = StdString(BuildCommand(commandTemplate, "C:", folder, "", NoLeadBytes));
   const std::string program = folder + "\\" + kRunProgramName;
   const size_t length = 1 + program.size() + 2 + command.size();
   if (length + 1 > kMaxPathBytes) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "sfxstub/archive/entry_name.h"
-#include "sfxstub/archive/package_blob.h"
+#include "sfxstub/archive/package_blob_writer.h"
 #include "sfxstub/archive/sfx_archive.h"
 
 namespace sfx {
@@ -77,8 +77,10 @@ std::string ListedNamesProblem(const std::vector<std::string>& names) {
   for (const auto& name : names) {
     if (const char* problem = EntryNameProblem(name)) return "the name '" + name + "' " + problem;
   }
+  List<Text> listed;
+  for (const auto& name : names) listed.push_back(name);
   size_t first = 0, second = 0;
-  if (FindNameClash(names, &first, &second)) {
+  if (FindNameClash(listed, &first, &second)) {
     return "the names '" + names[first] + "' and '" + names[second] + "' are one file on Windows";
   }
   return std::string();

@@ -20,6 +20,7 @@
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_keys.h"
+#include "tools/sfxpack/std_text.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -346,7 +347,9 @@ bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::
                      JoinPath(dir, link.c_str()).c_str());
       }
     }
-    for (const auto& name : names) listed->push_back({"--dir " + dir, JoinPath(dir, name.c_str()), name});
+    for (const auto& name : names) {
+      listed->push_back({"--dir " + dir, StdString(JoinPath(dir, name.c_str())), name});
+    }
   }
   return true;
 }
@@ -555,13 +558,13 @@ int RunList(const ParsedArgs& args) {
     }
     std::printf("{\"mode\": %s, \"command\": %s, \"fingerprint\": %s, \"mainProgram\": {\"offset\": %u, "
                 "\"size\": %u}, \"certificateTable\": %s, \"entries\": [",
-                JsonString(archive.Mode()).c_str(), JsonString(archive.commandTemplate).c_str(),
+                JsonString(StdString(archive.Mode())).c_str(), JsonString(StdString(archive.commandTemplate)).c_str(),
                 JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize,
                 tableJson.c_str());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
       std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
-                  JsonString(e.name).c_str(), e.offset, e.size, JsonString(IsoTime(e.time)).c_str());
+                  JsonString(StdString(e.name)).c_str(), e.offset, e.size, JsonString(IsoTime(e.time)).c_str());
     }
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
     return kExitOk;
@@ -594,11 +597,11 @@ int RunExtract(const ParsedArgs& args) {
   // Every output is created new and never through a link; what stands at an output's name already is
   // an error, or with --force is removed first (a link itself, never what it points to).
   std::vector<std::string> outputs = {kMainProgramName};
-  for (const ArchiveEntry& entry : archive.entries) outputs.push_back(entry.name);
+  for (const ArchiveEntry& entry : archive.entries) outputs.push_back(StdString(entry.name));
   for (const std::string& name : outputs) {
-    if (!ClearOutput(JoinPath(dir, name.c_str()), args.Has("force"), &error)) return Fail(error);
+    if (!ClearOutput(StdString(JoinPath(dir, name.c_str())), args.Has("force"), &error)) return Fail(error);
   }
-  std::string setup = JoinPath(dir, kMainProgramName);
+  std::string setup = StdString(JoinPath(dir, kMainProgramName));
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (" + CodeText(result) + ")");
   result = archive.ExtractFiles(dir.c_str());

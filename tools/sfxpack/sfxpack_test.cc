@@ -195,7 +195,8 @@ TEST_F(SfxpackTest, PrefixBlockLiesBetweenTheStubAndTheFirstBlob) {
   spec.commandTemplate = "/q %CMDLINE%";
   const char* sources[] = {"a.txt", "b.bin", "payload/c.dat", "payload/d.dat"};
   for (size_t i = 0; i < archive.entries.size(); ++i) {
-    spec.files.push_back({archive.entries[i].name, test::ReadFileBytes(dir.File(sources[i])), archive.entries[i].time});
+    spec.files.push_back({test::Str(archive.entries[i].name), test::ReadFileBytes(dir.File(sources[i])),
+                          archive.entries[i].time});
   }
   ByteVector block;
   ASSERT_TRUE(MakePrefixBlock(signer, spec, &block, &error)) << error;
