@@ -11,6 +11,7 @@
 #include "sfxstub/platform/child_command_line.h"
 #include "sfxstub/platform/path_limits.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/std_text.h"
 
 namespace sfx {
@@ -50,7 +51,7 @@ bool CheckListedNames(const std::vector<BuildInput>& listed, std::string* error)
 bool CheckOutputIsNoInput(const std::string& out, const std::vector<BuildInput>& inputs, std::string* error) {
   for (const BuildInput& input : inputs) {
     std::error_code code;
-    if (std::filesystem::equivalent(out, input.path, code) && !code) {
+    if (std::filesystem::equivalent(FsPath(out), FsPath(input.path), code) && !code) {
       *error = "build: -o " + out + " is the same file as " + input.option + "; it would be overwritten";
       return false;
     }

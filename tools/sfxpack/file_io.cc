@@ -47,6 +47,10 @@ std::string Describe(const std::string& path, const char* what) {
 
 }  // namespace
 
+std::filesystem::path FsPath(const std::string& utf8) { return fs::u8path(utf8); }
+
+std::string FsText(const std::filesystem::path& path) { return path.u8string(); }
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) {
@@ -170,7 +174,7 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
 
 bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error) {
   std::error_code code;
-  fs::file_status status = fs::status(path, code);
+  fs::file_status status = fs::status(FsPath(path), code);
   if (code) {
     *error = path + ": cannot open: " + code.message();
     return false;
@@ -179,7 +183,7 @@ bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error
     *error = path + ": not a regular file";
     return false;
   }
-  *size = fs::file_size(path, code);
+  *size = fs::file_size(FsPath(path), code);
   if (code) {
     *error = path + ": cannot read the size: " + code.message();
     return false;
@@ -189,7 +193,7 @@ bool RegularFileSize(const std::string& path, uint64_t* size, std::string* error
 
 bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
   std::error_code code;
-  fs::rename(from, to, code);
+  fs::rename(FsPath(from), FsPath(to), code);
   if (code) {
     *error = to + ": cannot replace: " + code.message();
     return false;
@@ -199,7 +203,7 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
 
 void RemoveFileIfPresent(const std::string& path) {
   std::error_code ignored;
-  fs::remove(path, ignored);
+  fs::remove(FsPath(path), ignored);
 }
 
 bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {
@@ -215,8 +219,8 @@ bool FileTime(const std::string& path, int64_t* seconds, std::string* error) {
 bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std::string* error,
                    std::vector<std::string>* links) {
   std::error_code code;
-  for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
-    const std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(FsPath(dir), code), end; !code && it != end; it.increment(code)) {
+    const std::string name = FsText(it->path().filename());
     std::error_code ignored;
     const fs::file_status target = it->status(ignored);  // through a link
     if (fs::is_directory(target)) {
@@ -245,13 +249,13 @@ bool ListDirectory(const std::string& dir, std::vector<std::string>* names, std:
 
 bool ClearOutput(const std::string& path, bool remove, std::string* error) {
   std::error_code code;
-  fs::file_status status = fs::symlink_status(path, code);
+  fs::file_status status = fs::symlink_status(FsPath(path), code);
   if (!fs::exists(status)) return true;
   if (!remove) {
     *error = path + ": exists (give --force to replace it)";
     return false;
   }
-  fs::remove(path, code);
+  fs::remove(FsPath(path), code);
   if (code) {
     *error = path + ": cannot remove: " + code.message();
     return false;
@@ -261,7 +265,7 @@ bool ClearOutput(const std::string& path, bool remove, std::string* error) {
 
 bool MakeDirectory(const std::string& dir, std::string* error) {
   std::error_code code;
-  fs::create_directories(dir, code);
+  fs::create_directories(FsPath(dir), code);
   if (code) {
     *error = dir + ": cannot create: " + code.message();
     return false;
@@ -293,12 +297,12 @@ std::string BesideExecutable(const std::string& relative) {
   char self[4096];
   DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
   if (length == 0 || length >= sizeof self) return "";
-  fs::path path(std::string(self, length));
+  fs::path path = FsPath(std::string(self, length));
 #else
   fs::path path = fs::read_symlink("/proc/self/exe", code);
 #endif
   if (code || path.empty()) return "";
-  return (path.parent_path() / relative).lexically_normal().string();
+  return FsText((path.parent_path() / FsPath(relative)).lexically_normal());
 }
 
 }  // namespace sfx

@@ -3,10 +3,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace sfx {
+
+// Paths are UTF-8 (the Windows tool's manifest makes UTF-8 its code page, so its command line and
+// its fopen and _sopen take UTF-8 too). std::filesystem on Windows reads a narrow string in the C
+// locale's code page, not the process's: every path goes in through FsPath and out through FsText.
+std::filesystem::path FsPath(const std::string& utf8);
+std::string FsText(const std::filesystem::path& path);
 
 // Whole-file helpers for the tool. Errors are one line naming the file and the reason.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);

@@ -246,7 +246,7 @@ int RunKeygen(const ParsedArgs& args) {
     for (const std::string& path : {prefix + ".key", prefix + ".pub"}) {
       std::error_code code;
       // A link counts, even one that points nowhere.
-      if (std::filesystem::symlink_status(path, code).type() != std::filesystem::file_type::not_found) {
+      if (std::filesystem::symlink_status(FsPath(path), code).type() != std::filesystem::file_type::not_found) {
         return Fail("keygen: --out " + prefix + ": " + path + " already exists (give --force to replace it)");
       }
     }
