@@ -183,7 +183,9 @@ TEST(KeyBlock, OnlyTheExecutableImageIsSearched) {
     size_t offset = 0;
     std::string error;
     EXPECT_EQ(FindKeyBlock(c.file, &offset, &error), c.result) << c.name << ": " << error;
-    if (c.result == kOk) EXPECT_EQ(offset, 0x200u + 64) << c.name;
+    if (c.result == kOk) {
+      EXPECT_EQ(offset, 0x200u + 64) << c.name;
+    }
   }
   // The image ends where its last section does, wherever the sections lie.
   EXPECT_EQ(PeImageEnd(PeWithBlock({1024, 4096}, otherStub)), 0x200u + 1024 + 4096);
