@@ -40,7 +40,7 @@ head -c 200000 /dev/urandom >"$work/payload/data.bin"
   --command '/install /log="%TMPPATH%\setup.log" %CMDLINE%' \
   --file readme.txt="$work/payload/readme.txt" --file data.bin="$work/payload/data.bin" \
   -o "$work/download/demo-setup.exe"
-"$sfxpack" verify "$work/download/demo-setup.exe"
+"$sfxpack" verify --pub "$work/demo.pub" "$work/download/demo-setup.exe"   # whose key, not just intact
 "$sfxpack" list "$work/download/demo-setup.exe"
 printf 'stub %s bytes, package %s bytes\n' "$(stat -c %s "$stub")" \
   "$(stat -c %s "$work/download/demo-setup.exe")"
@@ -109,7 +109,7 @@ start=$(now_ms)
 echo "the code-signed build took $(seconds_since "$start")"
 osslsigncode verify -CAfile "$work/certs/ca.crt" -in "$work/download/signed-setup.exe" |
   grep -E '^(Signature verification|Message digest algorithm  |Current message digest|Calculated message digest)'
-"$sfxpack" verify "$work/download/signed-setup.exe"
+"$sfxpack" verify --pub "$work/demo.pub" "$work/download/signed-setup.exe"
 /usr/lib/wine/wine64 reg add "HKCU\\Software\\Wine\\AppDefaults\\signed-setup.exe\\X11 Driver" \
   /v Managed /d N /f >/dev/null 2>&1 || true
 printf 'exit=0\n' >"$control" && rm -f "$report"
