@@ -107,11 +107,14 @@ ResultCode SfxArchive::Open(const char* path) {
 ResultCode SfxArchive::OpenPackage(const char* path) {
   // The file is held first, with writers, renames and deletion shut out, so that what is verified
   // below is what is extracted afterwards.
+  // The check reads through that same handle: where names can be swapped under an open file (POSIX
+  // has no share modes), a second open by name could verify one file and extract another.
   if (!stream.OpenRead(path, FileShare::kReadOnly)) return kErrorFileNotFound;
-  if (VerifySignedFile(path, kVerifySignatureKinds, key) != kOk) return kErrorFileInvalid;
   uint32_t signedEnd = 0;
   uint32_t kind = 0;
-  if (FindSignatureRecord(path, nullptr, &kind, &signedEnd) != kOk) return kErrorFileInvalid;
+  if (VerifySignedStream(stream, kVerifySignatureKinds, key, &kind, &signedEnd) != kOk) {
+    return kErrorFileInvalid;
+  }
   if (!IsPackageSignatureKind(kind)) return kErrorFileInvalid;
   if (stream.Length() < signedEnd || signedEnd < kTrailerSize) return kErrorFileInvalid;
   signedLength = signedEnd;

@@ -2,10 +2,12 @@
 // after signing, so that the signature holds and the archive's own checks are what is tested.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "sfxstub/archive/file_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
@@ -68,6 +70,64 @@ class OpenTest : public ::testing::Test {
   std::string path = dir.File("package.exe");
   SfxArchive archive{test::TestPublicKey()};
 };
+
+// At the first system read of any stream, moves the file `from` onto the name `to`: another user
+// swapping a package's name while the archive already holds the file open.
+class SwapNameAtFirstRead {
+ public:
+  SwapNameAtFirstRead(const std::string& from, const std::string& to) {
+    From() = from;
+    To() = to;
+    System() = SetSystemReadForTesting(&Read);
+  }
+  ~SwapNameAtFirstRead() { SetSystemReadForTesting(System()); }
+  SwapNameAtFirstRead(const SwapNameAtFirstRead&) = delete;
+  SwapNameAtFirstRead& operator=(const SwapNameAtFirstRead&) = delete;
+
+ private:
+  static std::string& From() {
+    static std::string from;
+    return from;
+  }
+  static std::string& To() {
+    static std::string to;
+    return to;
+  }
+  static SystemReadFn& System() {
+    static SystemReadFn system = nullptr;
+    return system;
+  }
+  static int Read(int descriptor, void* buffer, uint32_t count) {
+    if (!From().empty()) {
+      std::error_code ignored;  // Windows refuses to rename onto a file held without delete sharing
+      std::filesystem::rename(From(), To(), ignored);
+      From().clear();
+    }
+    return System()(descriptor, buffer, count);
+  }
+};
+
+// The signature must be checked through the handle the archive extracts from: opening the name again
+// would check whatever the name points to by then. Here the held file differs from the signed one in
+// a byte of its package data, and the signed one takes its name once reading starts.
+TEST_F(OpenTest, ChecksTheFileItHoldsNotWhatItsNamePointsToLater) {
+  const Bytes good = test::SignedPackage(GoodPackage(), kBinarySignature);
+  Bytes held = good;
+  const Bytes file = test::NoiseBytes(100, 6);  // data.bin, stored as it is
+  auto at = std::search(held.begin(), held.end(), file.begin(), file.end());
+  ASSERT_NE(at, held.end());
+  at[50] ^= 0x01;
+  test::WriteFileBytes(path, held);
+  const std::string signedCopy = dir.File("signed.exe");
+  test::WriteFileBytes(signedCopy, good);
+  {
+    SwapNameAtFirstRead swap(signedCopy, path);
+    EXPECT_EQ(archive.Open(path.c_str()), kErrorFileInvalid);
+  }
+  SfxArchive again{test::TestPublicKey()};
+  EXPECT_EQ(again.Open(path.c_str()), test::FileExists(signedCopy) ? kErrorFileInvalid : kOk)
+      << "once swapped, the name holds the signed package, which opens";
+}
 
 TEST_F(OpenTest, GoodPackageOpensAndExtracts) {
   test::WriteFileBytes(path, test::SignedPackage(GoodPackage("run %CMDLINE%"), kBinarySignature));

@@ -148,10 +148,7 @@ bool FindTextRecord(FileStream& stream, const char* magic, uint32_t closingAt, u
   return true;
 }
 
-ResultCode LocateRecord(const char* path, Record* record) {
-  if (path == nullptr) return kErrorInvalidParameter;
-  FileStream stream;
-  if (!stream.OpenRead(path)) return StreamError(stream);
+ResultCode LocateRecordIn(FileStream& stream, Record* record) {
   if (FindBinaryRecord(stream, record) ||
       FindTextRecord(stream, kTextSignatureMagic, kTextSignatureRecordSize - kRecordMagicSize,
                      kTextSignature, record) ||
@@ -160,6 +157,13 @@ ResultCode LocateRecord(const char* path, Record* record) {
     return kOk;
   }
   return kBadSignature;
+}
+
+ResultCode LocateRecord(const char* path, Record* record) {
+  if (path == nullptr) return kErrorInvalidParameter;
+  FileStream stream;
+  if (!stream.OpenRead(path)) return StreamError(stream);
+  return LocateRecordIn(stream, record);
 }
 
 // MD5 of [start, end) of an open stream; the range has been checked against the file's size. A
@@ -183,27 +187,20 @@ ResultCode DigestStreamRange(FileStream& stream, uint32_t start, uint32_t end, u
 
 // MD5 of the signed range [0, signedLength). Unlike FileDigest's end, a signed length of 0 is the
 // empty range, not the whole file.
-ResultCode DigestSignedRange(const char* path, uint32_t signedLength, uint8_t digest[16]) {
-  FileStream stream;
-  if (!stream.OpenRead(path)) return StreamError(stream);
+ResultCode DigestSignedRange(FileStream& stream, uint32_t signedLength, uint8_t digest[16]) {
   if (signedLength > stream.Length()) return kDamagedPackage;
   return DigestStreamRange(stream, 0, signedLength, digest);
 }
 
 // PrintableDigest of the signed range, read into memory whole.
-ResultCode PrintableSignedRangeDigest(const char* path, uint32_t signedLength, uint8_t digest[16]) {
-  HeapBlock range;
-  {
-    FileStream stream;
-    if (!stream.OpenRead(path)) return StreamError(stream);
-    if (signedLength > stream.Length()) return kDamagedPackage;
-    range.reset(static_cast<uint8_t*>(std::malloc(signedLength ? signedLength : 1)));
-    if (!range) return kErrorNotEnoughMemory;
-    uint32_t got = 0;
-    if (stream.Seek(0, kSeekSet) != 0 || !stream.Read(range.get(), signedLength, &got) ||
-        got != signedLength) {
-      return StreamError(stream);
-    }
+ResultCode PrintableSignedRangeDigest(FileStream& stream, uint32_t signedLength, uint8_t digest[16]) {
+  if (signedLength > stream.Length()) return kDamagedPackage;
+  HeapBlock range(static_cast<uint8_t*>(std::malloc(signedLength ? signedLength : 1)));
+  if (!range) return kErrorNotEnoughMemory;
+  uint32_t got = 0;
+  if (stream.Seek(0, kSeekSet) != 0 || !stream.Read(range.get(), signedLength, &got) ||
+      got != signedLength) {
+    return StreamError(stream);
   }
   return PrintableDigest(range.get(), signedLength, digest);
 }
@@ -231,24 +228,37 @@ ResultCode FindSignatureRecord(const char* path, uint8_t* signature, uint32_t* k
   return kOk;
 }
 
-ResultCode VerifySignedFile(const char* path, int mode, const DsaPublicKey& key) {
-  if (mode == 0) return kOk;
+ResultCode VerifySignedStream(FileStream& stream, int mode, const DsaPublicKey& key, uint32_t* kind,
+                              uint32_t* signedLength) {
   Record record;
-  ResultCode result = LocateRecord(path, &record);
+  ResultCode result = LocateRecordIn(stream, &record);
   if (result != kOk) return result;
   if (!ModeAccepts(mode, record.kind)) return kBadSignature;
 
   uint8_t digest[kDigestBytes];
   if (record.kind == kBinarySignature) {
-    result = DigestSignedRange(path, record.offset, digest);
+    result = DigestSignedRange(stream, record.offset, digest);
   } else {
-    result = PrintableSignedRangeDigest(path, record.offset, digest);
+    result = PrintableSignedRangeDigest(stream, record.offset, digest);
   }
   if (result != kOk) return result;
   if (record.kind == kTextDigest) {
-    return std::memcmp(digest, record.value, kDigestBytes) == 0 ? kOk : kBadSignature;
+    result = std::memcmp(digest, record.value, kDigestBytes) == 0 ? kOk : kBadSignature;
+  } else {
+    result = VerifyDsaSignature(digest, record.value, kSignatureBytes, key);
   }
-  return VerifyDsaSignature(digest, record.value, kSignatureBytes, key);
+  if (result != kOk) return result;
+  if (kind) *kind = record.kind;
+  if (signedLength) *signedLength = record.offset;
+  return kOk;
+}
+
+ResultCode VerifySignedFile(const char* path, int mode, const DsaPublicKey& key) {
+  if (mode == 0) return kOk;
+  if (path == nullptr) return kErrorInvalidParameter;
+  FileStream stream;
+  if (!stream.OpenRead(path)) return StreamError(stream);
+  return VerifySignedStream(stream, mode, key, nullptr, nullptr);
 }
 
 ResultCode FileDigest(const char* path, int32_t start, int32_t end, uint8_t digest[16]) {

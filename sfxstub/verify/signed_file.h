@@ -9,6 +9,8 @@
 
 namespace sfx {
 
+class FileStream;
+
 enum SignatureKind : uint32_t {
   kTextSignature = 0,    // "JUXSignA", 96 bytes, hexadecimal r and s between two magics
   kBinarySignature = 1,  // r, s (20 bytes each, big-endian), then "JUXSignd": 48 bytes
@@ -39,6 +41,12 @@ ResultCode VerifySignedFile(const char* path, int mode, const DsaPublicKey& key)
 inline ResultCode VerifySignedFile(const char* path, int mode) {
   return VerifySignedFile(path, mode, BuiltInPublicKey());
 }
+
+// The same check over a file the caller holds open, so that what is verified is the very file the
+// caller goes on to read, whatever happens to its name meanwhile. On success *kind and
+// *signedLength (each may be null) give the record that verified. Mode 0 is not special here.
+ResultCode VerifySignedStream(FileStream& stream, int mode, const DsaPublicKey& key, uint32_t* kind,
+                              uint32_t* signedLength);
 
 // MD5 of the file's bytes [start, end); an end of 0 or less counts from the end of the file.
 ResultCode FileDigest(const char* path, int32_t start, int32_t end, uint8_t digest[16]);
