@@ -23,6 +23,7 @@ constexpr ResultCode kErrorDirNotEmpty = 145;
 constexpr ResultCode kErrorInvalidOrdinal = 182;
 constexpr ResultCode kErrorAlreadyExists = 183;
 constexpr ResultCode kErrorFilenameExceedsRange = 206;
+constexpr ResultCode kErrorDirectory = 267;  // not a directory
 constexpr ResultCode kErrorFileTooLarge = 223;
 constexpr ResultCode kErrorFileInvalid = 1006;
 constexpr ResultCode kErrorCancelled = 1223;

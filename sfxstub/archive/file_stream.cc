@@ -122,17 +122,21 @@ bool FileStream::OpenRead(const char* path, FileShare share) {
   return FinishOpen();
 }
 
-bool FileStream::OpenWrite(const char* path) { return OpenForWriting(path, OpenWriteFlags()); }
+bool FileStream::OpenWrite(const char* path) {
+  return OpenForWriting(path, OpenWriteFlags(), FileShare::kReadWrite);
+}
 
-bool FileStream::OpenNew(const char* path) { return OpenForWriting(path, OpenNewFlags()); }
+bool FileStream::OpenNew(const char* path, FileShare share) {
+  return OpenForWriting(path, OpenNewFlags(), share);
+}
 
-bool FileStream::OpenForWriting(const char* path, int flags) {
+bool FileStream::OpenForWriting(const char* path, int flags, FileShare share) {
   if (open) {
     lastError = kErrorInvalidHandle;
     return false;
   }
   written = false;
-  descriptor = SysOpen(path, flags, ShareFlags(FileShare::kReadWrite), kCreateMode);
+  descriptor = SysOpen(path, flags, ShareFlags(share), kCreateMode);
   if (descriptor < 0) {
     RecordErrno(errno);
     return false;

@@ -23,7 +23,8 @@ class FileStream : public ByteStream {
   bool OpenWrite(const char* path);
   // Creates a new file for reading and writing: a name that exists already (a file, a directory, a
   // link, dangling or not) is refused with 183 and left as it is, and no link is ever followed.
-  bool OpenNew(const char* path);
+  // kReadOnly lets others only read it while the stream stays open (no writers, renames, deletion).
+  bool OpenNew(const char* path, FileShare share = FileShare::kReadWrite);
 
   // Stops early only at the end of the file. A failed system read fails the whole Read: false, with
   // LastError the system's error and transferred the bytes that arrived before it.
@@ -43,7 +44,7 @@ class FileStream : public ByteStream {
   uint32_t LastError() const { return lastError; }
 
  private:
-  bool OpenForWriting(const char* path, int flags);
+  bool OpenForWriting(const char* path, int flags, FileShare share);
   bool FinishOpen();
   void RecordErrno(int error);
   void RecordReadError();

@@ -215,6 +215,15 @@ ResultCode SfxArchive::ParseFileRecord(ByteStream& record) {
 }
 
 ResultCode SfxArchive::ExtractMainProgram(const char* destination) {
+  FileStream output;
+  if (!output.OpenNew(destination)) return kErrorCannotMake;
+  ResultCode result = ExtractMainProgram(output);
+  output.Close();
+  if (result != kOk) std::remove(destination);
+  return result;
+}
+
+ResultCode SfxArchive::ExtractMainProgram(ByteStream& output) {
   // The program that will run must come from the signed bytes.
   if (!WithinSignedRange(mainProgramOffset, mainProgramSize, signedLength)) return kErrorFileInvalid;
   stream.Seek(static_cast<int32_t>(mainProgramOffset), kSeekSet);
@@ -227,14 +236,9 @@ ResultCode SfxArchive::ExtractMainProgram(const char* destination) {
     if (!blob.Attach(packed.get(), mainProgramSize)) return kErrorFileInvalid;
     if (ReadPackageBlob(blob, &program, &programLength) != kOk) return kErrorFileInvalid;
   }
-  FileStream output;
-  if (!output.OpenNew(destination)) return kErrorCannotMake;
   uint32_t written = 0;
   bool ok = output.Write(program.get(), programLength, &written) && written == programLength;
-  output.Close();
-  if (ok) return kOk;
-  std::remove(destination);
-  return kErrorCannotMake;
+  return ok ? kOk : kErrorCannotMake;
 }
 
 ResultCode SfxArchive::ExtractFiles(const char* directory) {

@@ -45,6 +45,9 @@ class SfxArchive {
   // Decompresses the main program to destination, a new file (an existing name is refused with 82).
   // Returns 0, 1006, 82, 8 or the error of a read that failed; no partial file stays.
   ResultCode ExtractMainProgram(const char* destination);
+  // The same into output, open for writing, which stays open (the caller may keep holding the file
+  // it wrote). Returns 0, 1006, 82 (a write failed), 8 or the error of a read that failed.
+  ResultCode ExtractMainProgram(ByteStream& output);
   // Writes every listed file into directory, in list order, each a new file (an existing name is
   // refused with 183 and left as it is). Returns 0 or the first failure (a failed read of the
   // package's bytes with its error: only bytes past the end of the file come out as zeros).

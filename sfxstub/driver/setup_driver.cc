@@ -4,6 +4,7 @@
 #include "sfxstub/driver/command_line.h"
 #include "sfxstub/driver/command_template.h"
 #include "sfxstub/platform/join_path.h"
+#include "sfxstub/platform/out_of_memory.h"
 #include "sfxstub/platform/path_limits.h"
 
 namespace sfx {
@@ -30,11 +31,44 @@ const char* StageWords(RunStage stage) {
 // Paths inside the temporary directory are Windows paths on every platform.
 Text InTempDir(const Text& directory, const char* name) { return JoinPath(directory, name, '\\'); }
 
+// The driver whose run is under way, for the out-of-memory handler; one run at a time.
+SetupDriver* runningDriver = nullptr;
+
+uint32_t EndRunningDriverOutOfMemory() {
+  return runningDriver != nullptr ? runningDriver->EndOutOfMemory() : kErrorNotEnoughMemory;
+}
+
+// The box's text is formatted where no allocation can fail.
+char errorBoxBuffer[kErrorBoxBytes];
+
+// Appends text to a buffer of fixed size, cutting what does not fit; no heap.
+class BoxWriter {
+ public:
+  BoxWriter(char* buffer, size_t size) : buffer(buffer), size(size) {
+    if (size > 0) buffer[0] = '\0';
+  }
+  void Append(const char* text, size_t count) {
+    for (size_t i = 0; i < count && length + 1 < size; ++i) buffer[length++] = text[i];
+    if (size > 0) buffer[length] = '\0';
+  }
+  void Append(const char* text) {
+    size_t count = 0;
+    while (text[count] != '\0') ++count;
+    Append(text, count);
+  }
+  size_t Length() const { return length; }
+
+ private:
+  char* buffer;
+  size_t size;
+  size_t length = 0;
+};
+
 }  // namespace
 
 // The result as "%d" and "%08X" would print it. Formatted here: the C library's formatter, with its
 // floating-point support, would take more room in the stub than the whole driver.
-Text ErrorBoxText(ResultCode result, RunStage stage) {
+size_t FormatErrorBox(char* buffer, size_t size, ResultCode result, RunStage stage) {
   char decimal[11];  // "-2147483648" without its sign
   char* digits = decimal + sizeof decimal;
   const bool negative = static_cast<int32_t>(result) < 0;
@@ -44,15 +78,22 @@ Text ErrorBoxText(ResultCode result, RunStage stage) {
   }
   char hex[8];
   for (int i = 0; i < 8; ++i) hex[i] = "0123456789ABCDEF"[(result >> (28 - 4 * i)) & 0xF];
-  Text text = "An error ";
-  if (negative) text += '-';
-  text.append(digits, static_cast<size_t>(decimal + sizeof decimal - digits));
-  text += " (";
-  text.append(hex, sizeof hex);
-  text += ") has occured.\nLast performed operation was:\n";
-  text += StageWords(stage);
-  text += "\n\n";
-  return text;
+  BoxWriter text(buffer, size);
+  text.Append("An error ");
+  if (negative) text.Append("-");
+  text.Append(digits, static_cast<size_t>(decimal + sizeof decimal - digits));
+  text.Append(" (");
+  text.Append(hex, sizeof hex);
+  text.Append(") has occured.\nLast performed operation was:\n");
+  text.Append(StageWords(stage));
+  text.Append("\n\n");
+  return text.Length();
+}
+
+Text ErrorBoxText(ResultCode result, RunStage stage) {
+  char buffer[512];
+  size_t length = FormatErrorBox(buffer, sizeof buffer, result, stage);
+  return Text(buffer, length);
 }
 
 uint32_t MapMsiExitCode(uint32_t result) {
@@ -81,9 +122,30 @@ void SplitModulePath(const Text& path, LeadBytePredicate isLead, Text* directory
   *name = path.substr(separator + 1);
 }
 
+namespace {
+
+// Clears the out-of-memory handler on every path out of Run.
+class OutOfMemoryScope {
+ public:
+  explicit OutOfMemoryScope(SetupDriver* driver) {
+    runningDriver = driver;
+    SetOutOfMemoryHandler(EndRunningDriverOutOfMemory);
+  }
+  ~OutOfMemoryScope() {
+    SetOutOfMemoryHandler(nullptr);
+    runningDriver = nullptr;
+  }
+  OutOfMemoryScope(const OutOfMemoryScope&) = delete;
+  OutOfMemoryScope& operator=(const OutOfMemoryScope&) = delete;
+};
+
+}  // namespace
+
 uint32_t SetupDriver::Run(const Text& commandLine) {
+  OutOfMemoryScope outOfMemory(this);
   services.InitCommonControls();
   const Switches switches = FindSwitches(commandLine, isLead);
+  msi = switches.msi;
   if (!switches.Quiet()) services.StartProgress();
 
   uint32_t exitCode = 0;
@@ -106,13 +168,25 @@ uint32_t SetupDriver::Run(const Text& commandLine) {
   // killed, and must leave nothing behind.
   if (!tempDirectory.empty()) services.RemoveTempDir(tempDirectory);
   if (result != kOk) {
-    services.ShowErrorBox(ErrorBoxText(result, stage));
+    ShowErrorBox(result);
   } else {
     result = exitCode;
   }
   if (switches.msi) result = MapMsiExitCode(result);
   services.CloseArchive();
   return result;
+}
+
+uint32_t SetupDriver::EndOutOfMemory() {
+  services.StopProgress();
+  if (!tempDirectory.empty()) services.RemoveTempDir(tempDirectory);
+  ShowErrorBox(kErrorNotEnoughMemory);
+  return msi ? MapMsiExitCode(kErrorNotEnoughMemory) : kErrorNotEnoughMemory;
+}
+
+void SetupDriver::ShowErrorBox(ResultCode result) {
+  FormatErrorBox(errorBoxBuffer, sizeof errorBoxBuffer, result, stage);
+  services.ShowErrorBox(errorBoxBuffer);
 }
 
 bool SetupDriver::Relaunch(const Text& commandLine, uint32_t* exitCode) {
@@ -153,11 +227,12 @@ ResultCode SetupDriver::ExtractAndRun(const Text& commandLine, uint32_t* exitCod
       BuildCommand(services.CommandTemplate(), sourceDirectory, tempDirectory, commandLine, isLead);
   stage = RunStage::kSpawning;
   for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
-    // Only a copy this pass made may run: a file already standing under the run name is not ours.
-    result = services.CopyFileWithRetry(mainProgram, runProgram);
+    // Only a file this pass wrote may run, from the bytes the run holds: a file already standing
+    // under the run name is not ours, and nothing is copied by name.
+    result = services.WriteRunProgram(mainProgram, runProgram);
     if (result != kOk) break;
     result = services.RunAndWait(runProgram, command.c_str(), exitCode);
-    services.DeleteFileWithRetry(runProgram);
+    services.DeleteRunProgram(runProgram);
     if (result != kOk || *exitCode != kRunAgain) break;
   }
   return result;

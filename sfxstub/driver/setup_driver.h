@@ -5,6 +5,7 @@
 #ifndef SFXSTUB_DRIVER_SETUP_DRIVER_H_
 #define SFXSTUB_DRIVER_SETUP_DRIVER_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "sfxstub/archive/entry_name.h"
@@ -37,17 +38,24 @@ class SetupServices {
   virtual bool CopyFileOnce(const Text& source, const Text& target) = 0;
   virtual void DeleteFileOnce(const Text& path) = 0;
   virtual void ClearAttributes(const Text& path) = 0;
-  // 0 or the copy's error.
-  virtual ResultCode CopyFileWithRetry(const Text& source, const Text& target) = 0;
-  virtual void DeleteFileWithRetry(const Text& path) = 0;
+  // Writes runProgram, a new file, from the main program as held since ExtractMainProgram wrote it
+  // (never copied by name), and holds it, others only reading, until DeleteRunProgram. 0 or the
+  // error of the write.
+  virtual ResultCode WriteRunProgram(const Text& mainProgram, const Text& runProgram) = 0;
+  // Lets the run program go and deletes it, with retries.
+  virtual void DeleteRunProgram(const Text& path) = 0;
   // arguments may be null.
   virtual ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) = 0;
-  // Removes the directory's files and the directory; subdirectories stay.
+  // Lets the held files go, then removes the directory's files and the directory, only while its
+  // path still names the directory created; a link inside is removed, never entered; subdirectories
+  // stay. Uses no heap: it also runs when memory has run out.
   virtual void RemoveTempDir(const Text& directory) = 0;
-  virtual void ShowErrorBox(const Text& text) = 0;
+  // Uses no heap.
+  virtual void ShowErrorBox(const char* text) = 0;
 
   // The package appended to the executable; the archive lives from OpenArchive to CloseArchive.
   virtual ResultCode OpenArchive(const Text& path) = 0;
+  // Writes destination, a new file, and holds it, others only reading, until RemoveTempDir.
   virtual ResultCode ExtractMainProgram(const Text& destination) = 0;
   virtual ResultCode ExtractFiles(const Text& directory) = 0;
   virtual Text CommandTemplate() = 0;
@@ -60,7 +68,14 @@ class SetupDriver {
       : services(services), isLead(isLead) {}
 
   // commandLine: as handed over, after the program's own name. Returns the process exit code.
+  // While it runs, a failed allocation anywhere in the stub's own containers ends the run through
+  // EndOutOfMemory (out_of_memory.h), not at once.
   uint32_t Run(const Text& commandLine);
+
+  // Ends the run as any failure of the current stage ends it, with error 8: the progress window
+  // stopped, the directory removed, the box shown. Returns the exit code (mapped under "/msi"). Uses
+  // no heap.
+  uint32_t EndOutOfMemory();
 
  private:
   // With the archive open. Returns false, with nothing started, when the copy cannot be made: the
@@ -69,8 +84,11 @@ class SetupDriver {
   // With the archive open: extraction and the setup program's runs.
   ResultCode ExtractAndRun(const Text& commandLine, uint32_t* exitCode);
 
+  void ShowErrorBox(ResultCode result);
+
   SetupServices& services;
   LeadBytePredicate isLead;
+  bool msi = false;
   RunStage stage = RunStage::kOpening;
   Text modulePath;
   Text sourceDirectory;
@@ -81,6 +99,11 @@ class SetupDriver {
 
 // The error box's text for a result and the stage reached.
 Text ErrorBoxText(ResultCode result, RunStage stage);
+// The same into buffer, without the heap; cut to fit size bytes, terminator included. Returns the
+// length written.
+size_t FormatErrorBox(char* buffer, size_t size, ResultCode result, RunStage stage);
+// The error box's buffer: 32768 bytes.
+constexpr size_t kErrorBoxBytes = 32768;
 
 // The exit code a Windows Installer caller ("/msi") expects: 0 and 0x20000000 succeed; 3010 (reboot
 // required) and 1641 (reboot initiated) are successes to the installer and pass unchanged; 1223

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sfxstub/driver/command_line.h"
+#include "sfxstub/platform/out_of_memory.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -30,11 +32,12 @@ class FakeServices : public SetupServices {
   ResultCode tempDirResult = kOk;
   std::string tempDir = kTemp;
   bool copyOnceSucceeds = true;
-  // One result per CopyFileWithRetry call; the last one repeats.
+  // One result per WriteRunProgram call; the last one repeats.
   std::deque<ResultCode> copies{kOk};
   ResultCode openResult = kOk;
   ResultCode extractMainResult = kOk;
   ResultCode extractFilesResult = kOk;
+  bool extractFilesRunsOutOfMemory = false;
   std::string commandTemplate = "%CMDLINE%";
   // One (result, exit code) per RunAndWait call; the last one repeats.
   std::deque<std::pair<ResultCode, uint32_t>> runs{{kOk, 0}};
@@ -61,15 +64,13 @@ class FakeServices : public SetupServices {
   }
   void DeleteFileOnce(const Text& path) override { calls.push_back("DeleteFileOnce " + test::Str(path)); }
   void ClearAttributes(const Text& path) override { calls.push_back("ClearAttributes " + test::Str(path)); }
-  ResultCode CopyFileWithRetry(const Text& source, const Text& target) override {
-    calls.push_back("CopyFileWithRetry " + test::Str(source) + " > " + test::Str(target));
+  ResultCode WriteRunProgram(const Text& source, const Text& target) override {
+    calls.push_back("WriteRunProgram " + test::Str(source) + " > " + test::Str(target));
     ResultCode result = copies.front();
     if (copies.size() > 1) copies.pop_front();
     return result;
   }
-  void DeleteFileWithRetry(const Text& path) override {
-    calls.push_back("DeleteFileWithRetry " + test::Str(path));
-  }
+  void DeleteRunProgram(const Text& path) override { calls.push_back("DeleteRunProgram " + test::Str(path)); }
   ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) override {
     calls.push_back("RunAndWait " + test::Str(program));
     runArguments.push_back(arguments ? arguments : "(none)");
@@ -81,9 +82,9 @@ class FakeServices : public SetupServices {
   void RemoveTempDir(const Text& directory) override {
     calls.push_back("RemoveTempDir " + test::Str(directory));
   }
-  void ShowErrorBox(const Text& text) override {
+  void ShowErrorBox(const char* text) override {
     calls.push_back("ShowErrorBox");
-    boxes.push_back(test::Str(text));
+    boxes.push_back(text);
   }
   ResultCode OpenArchive(const Text& path) override {
     calls.push_back("OpenArchive " + test::Str(path));
@@ -95,7 +96,17 @@ class FakeServices : public SetupServices {
   }
   ResultCode ExtractFiles(const Text& directory) override {
     calls.push_back("ExtractFiles " + test::Str(directory));
+    if (extractFilesRunsOutOfMemory) OutOfMemoryWithExitCodeSeen();
     return extractFilesResult;
+  }
+
+  // The exit code the run's handler gave the last OutOfMemory, which the host build follows with
+  // std::bad_alloc where the stub ends the process with that code.
+  static uint32_t outOfMemoryExitCode;
+  static OutOfMemoryHandler runsHandler;
+  [[noreturn]] static void OutOfMemoryWithExitCodeSeen() {
+    runsHandler = SetOutOfMemoryHandler([] { return outOfMemoryExitCode = runsHandler(); });
+    OutOfMemory();
   }
   Text CommandTemplate() override { return commandTemplate; }
   void CloseArchive() override { calls.push_back("CloseArchive"); }
@@ -108,6 +119,9 @@ class FakeServices : public SetupServices {
     return n;
   }
 };
+
+uint32_t FakeServices::outOfMemoryExitCode = 0;
+OutOfMemoryHandler FakeServices::runsHandler = nullptr;
 
 uint32_t RunDriver(FakeServices& services, const std::string& commandLine) {
   SetupDriver driver(services, NoLeadBytes);
@@ -130,9 +144,9 @@ TEST(SetupDriver, GoodRunCallsEverythingInOrder) {
       "OpenArchive " + std::string(kModule),
       "ExtractMainProgram " + kMain,
       "ExtractFiles " + std::string(kTemp),
-      "CopyFileWithRetry " + kMain + " > " + kRun,
+      "WriteRunProgram " + kMain + " > " + kRun,
       "RunAndWait " + kRun,
-      "DeleteFileWithRetry " + kRun,
+      "DeleteRunProgram " + kRun,
       "StopProgress",
       "RemoveTempDir " + std::string(kTemp),
       "CloseArchive",
@@ -194,8 +208,8 @@ TEST(SetupDriver, RunLoopRepeatsWhileTheSetupProgramAsksAtMostThreeTimes) {
     services.runs = c.runs;
     EXPECT_EQ(RunDriver(services, c.commandLine), c.exitCode);
     EXPECT_EQ(services.Count("RunAndWait"), c.passes);
-    EXPECT_EQ(services.Count("CopyFileWithRetry"), c.passes);
-    EXPECT_EQ(services.Count("DeleteFileWithRetry"), c.passes);
+    EXPECT_EQ(services.Count("WriteRunProgram"), c.passes);
+    EXPECT_EQ(services.Count("DeleteRunProgram"), c.passes);
     EXPECT_TRUE(services.boxes.empty());
   }
 }
@@ -214,7 +228,7 @@ TEST(SetupDriver, FailureShowsOneBoxWithTheStageReachedOnceTheWindowAndTheDirect
        "ExtractMainProgram"},
       {kOk, kOk, kErrorAccessDenied, kOk, "An error 5 (00000005)", "extracting files",
        "ExtractFiles"},
-      {kOk, kOk, kOk, kErrorFileNotFound, "An error 2 (00000002)", "spawning", "DeleteFileWithRetry"},
+      {kOk, kOk, kOk, kErrorFileNotFound, "An error 2 (00000002)", "spawning", "DeleteRunProgram"},
   };
   for (const auto& c : cases) {
     FakeServices services;
@@ -258,8 +272,28 @@ TEST(SetupDriver, FailedCopyOfTheSetupProgramEndsTheRunWithoutRunningAnything) {
     const ResultCode error = c.copies.back();
     EXPECT_EQ(RunDriver(services, "/silent"), error);
     EXPECT_EQ(services.Count("RunAndWait"), c.runs);
-    EXPECT_EQ(services.Count("DeleteFileWithRetry"), c.runs) << "only this run's copies are deleted";
+    EXPECT_EQ(services.Count("DeleteRunProgram"), c.runs) << "only this run's copies are deleted";
     EXPECT_EQ(services.boxes, std::vector<std::string>{test::Str(ErrorBoxText(error, RunStage::kSpawning))});
+  }
+}
+
+// Memory that runs out mid-run ends the run as a failure of its stage ends it: the directory goes and
+// the box comes, with 8 (mapped under "/msi"), and nothing of the run's later steps happens.
+TEST(SetupDriver, OutOfMemoryEndsTheRunAsAFailureOfTheCurrentStage) {
+  const std::pair<const char*, uint32_t> cases[] = {{"/silent", kErrorNotEnoughMemory}, {"/msi", kErrorInstallFailure}};
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.extractFilesRunsOutOfMemory = true;
+    FakeServices::outOfMemoryExitCode = 0;
+    EXPECT_THROW(RunDriver(services, c.first), std::bad_alloc);
+    EXPECT_EQ(FakeServices::outOfMemoryExitCode, c.second) << c.first;
+    const std::vector<std::string> tail = {"ExtractFiles " + std::string(kTemp), "StopProgress",
+                                           "RemoveTempDir " + std::string(kTemp), "ShowErrorBox"};
+    ASSERT_GE(services.calls.size(), tail.size());
+    EXPECT_EQ(std::vector<std::string>(services.calls.end() - tail.size(), services.calls.end()), tail);
+    EXPECT_EQ(services.boxes,
+              std::vector<std::string>{test::Str(ErrorBoxText(kErrorNotEnoughMemory, RunStage::kExtractingFiles))});
+    EXPECT_EQ(SetOutOfMemoryHandler(nullptr), nullptr) << "the handler outlived the run";
   }
 }
 
@@ -276,6 +310,9 @@ TEST(ErrorBoxText, SignedDecimalAndEightHexDigits) {
   EXPECT_EQ(ErrorBoxText(0, RunStage::kOpening).substr(0, 28), "An error 0 (00000000) has oc");
   EXPECT_EQ(ErrorBoxText(206, RunStage::kExtractingFiles),
             "An error 206 (000000CE) has occured.\nLast performed operation was:\nextracting files\n\n");
+  char small[12];
+  EXPECT_EQ(FormatErrorBox(small, sizeof small, 206, RunStage::kSpawning), 11u);
+  EXPECT_STREQ(small, "An error 20");  // cut to the buffer, terminated
 }
 
 TEST(MapMsiExitCode, InstallerCodes) {

@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include "sfxstub/driver/held_file_copy.h"
 #include "sfxstub/platform/file_utils.h"
 #include "sfxstub/platform/path_limits.h"
+#include "sfxstub/platform/retry.h"
 #include "sfxstub/platform/run_and_wait.h"
 #include "sfxstub/platform/temp_dir.h"
 #include "sfxstub/progress/progress.h"
@@ -47,7 +49,7 @@ ResultCode Win32SetupServices::ModulePath(Text* path) {
 
 ResultCode Win32SetupServices::CreateTempDir(Text* directory) {
   char buffer[kMaxPathBytes];
-  ResultCode result = CreatePrivateTempDir(buffer, sizeof buffer, kTempDirPrefix);
+  ResultCode result = CreatePrivateTempDir(buffer, sizeof buffer, kTempDirPrefix, &runDirectory);
   *directory = buffer;
   return result;
 }
@@ -62,22 +64,36 @@ void Win32SetupServices::ClearAttributes(const Text& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-ResultCode Win32SetupServices::CopyFileWithRetry(const Text& source, const Text& target) {
-  return sfx::CopyFileWithRetry(source.c_str(), target.c_str());
+ResultCode Win32SetupServices::WriteRunProgram(const Text&, const Text& runPath) {
+  if (!mainProgram.IsOpen()) return kErrorInvalidHandle;
+  // A name still taken by the last pass's file, while the system lets go of it, is waited for.
+  ResultCode result = kOk;
+  RetryAttempts(
+      [&] {
+        result = WriteFromHeldFile(mainProgram, runPath.c_str(), &runProgram);
+        return result == kOk;
+      },
+      [](uint32_t milliseconds) { Sleep(milliseconds); });
+  return result;
 }
 
-void Win32SetupServices::DeleteFileWithRetry(const Text& path) { sfx::DeleteFileWithRetry(path.c_str()); }
+void Win32SetupServices::DeleteRunProgram(const Text& path) {
+  runProgram.Close();
+  sfx::DeleteFileWithRetry(path.c_str());
+}
 
 ResultCode Win32SetupServices::RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) {
   return sfx::RunAndWait(program.c_str(), arguments, exitCode);
 }
 
-void Win32SetupServices::RemoveTempDir(const Text& directory) {
-  RemoveDirectoryTree(directory.c_str(), "*.*", false);
+void Win32SetupServices::RemoveTempDir(const Text&) {
+  runProgram.Close();
+  mainProgram.Close();
+  runDirectory.Remove();
 }
 
-void Win32SetupServices::ShowErrorBox(const Text& text) {
-  MessageBoxA(nullptr, text.c_str(), kErrorBoxCaption, MB_OK | MB_ICONERROR);
+void Win32SetupServices::ShowErrorBox(const char* text) {
+  MessageBoxA(nullptr, text, kErrorBoxCaption, MB_OK | MB_ICONERROR);
 }
 
 ResultCode Win32SetupServices::OpenArchive(const Text& path) {
@@ -87,7 +103,15 @@ ResultCode Win32SetupServices::OpenArchive(const Text& path) {
 }
 
 ResultCode Win32SetupServices::ExtractMainProgram(const Text& destination) {
-  return archive->ExtractMainProgram(destination.c_str());
+  // Written through a handle kept until the directory goes: others may read the file, never write,
+  // rename or delete it, and the run file of every pass is copied from this handle.
+  if (!mainProgram.OpenNew(destination.c_str(), FileShare::kReadOnly)) return kErrorCannotMake;
+  ResultCode result = archive->ExtractMainProgram(mainProgram);
+  if (result != kOk) {
+    mainProgram.Close();
+    DeleteFileA(destination.c_str());
+  }
+  return result;
 }
 
 ResultCode Win32SetupServices::ExtractFiles(const Text& directory) {

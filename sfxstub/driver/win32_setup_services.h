@@ -8,6 +8,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/driver/setup_driver.h"
 #include "sfxstub/platform/heap_object.h"
+#include "sfxstub/platform/held_directory.h"
 
 namespace sfx {
 
@@ -24,11 +25,11 @@ class Win32SetupServices final : public SetupServices {
   bool CopyFileOnce(const Text& source, const Text& target) override;
   void DeleteFileOnce(const Text& path) override;
   void ClearAttributes(const Text& path) override;
-  ResultCode CopyFileWithRetry(const Text& source, const Text& target) override;
-  void DeleteFileWithRetry(const Text& path) override;
+  ResultCode WriteRunProgram(const Text& mainProgram, const Text& runProgram) override;
+  void DeleteRunProgram(const Text& path) override;
   ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) override;
   void RemoveTempDir(const Text& directory) override;
-  void ShowErrorBox(const Text& text) override;
+  void ShowErrorBox(const char* text) override;
 
   ResultCode OpenArchive(const Text& path) override;
   ResultCode ExtractMainProgram(const Text& destination) override;
@@ -39,6 +40,11 @@ class Win32SetupServices final : public SetupServices {
  private:
   HINSTANCE instance;
   HeapObject<SfxArchive> archive;
+  // Held from creation to removal: the run's directory, "setup.ovr" since it was written (for
+  // writing, others only reading), "kelvo.setup" while a pass runs it (for reading, others likewise).
+  HeldDirectory runDirectory;
+  FileStream mainProgram;
+  FileStream runProgram;
 };
 
 }  // namespace sfx

@@ -20,7 +20,16 @@ DWORD AceSize(PSID sid) { return sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + Ge
 
 }  // namespace
 
-ResultCode PrivateDirSecurity::Build() {
+bool IsTokenElevated() {
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size)) return false;
+  return elevation.TokenIsElevated != 0;
+}
+
+ResultCode PrivateDirSecurity::Build(bool elevated) {
   UniqueHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return GetLastError();
   DWORD needed = 0;
@@ -46,18 +55,26 @@ ResultCode PrivateDirSecurity::Build() {
     PSID sid;
     DWORD access;
   };
-  const Entry entries[] = {{system.Get(), kOwnersAccess},
-                           {administrators.Get(), kOwnersAccess},
-                           {user, kOwnersAccess},
-                           {everyone.Get(), kEveryoneAccess}};
+  DirEntry chosen[kMaxDirEntries];
+  const size_t count = PrivateDirEntries(elevated, chosen);
+  Entry entries[kMaxDirEntries];
+  for (size_t i = 0; i < count; ++i) {
+    switch (chosen[i].trustee) {
+      case DirTrustee::kSystem: entries[i].sid = system.Get(); break;
+      case DirTrustee::kAdministrators: entries[i].sid = administrators.Get(); break;
+      case DirTrustee::kCurrentUser: entries[i].sid = user; break;
+      case DirTrustee::kEveryone: entries[i].sid = everyone.Get(); break;
+    }
+    entries[i].access = chosen[i].access == DirAccess::kFull ? kOwnersAccess : kEveryoneAccess;
+  }
   DWORD size = sizeof(ACL);
-  for (const Entry& entry : entries) size += AceSize(entry.sid);
+  for (size_t i = 0; i < count; ++i) size += AceSize(entries[i].sid);
   list.clear();
   list.resize(size);
   PACL acl = reinterpret_cast<PACL>(list.data());
   if (!InitializeAcl(acl, size, ACL_REVISION)) return GetLastError();
-  for (const Entry& entry : entries) {
-    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, kEveryoneInheritance, entry.access, entry.sid)) {
+  for (size_t i = 0; i < count; ++i) {
+    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, kEveryoneInheritance, entries[i].access, entries[i].sid)) {
       return GetLastError();
     }
   }

@@ -1,7 +1,8 @@
-// The security descriptor a run's private directory is created with (Windows only): full control for
-// SYSTEM, the Administrators and the user this process runs as, read and execute for Everyone, each
-// inherited by what is created inside; the list is protected, so nothing comes from the folder above
-// (a shared TEMP such as C:\Windows\Temp lets ordinary users create files in what they can reach).
+// The security descriptor a run's private directory is created with (Windows only): the entries of
+// private_dir_entries.h (full control for SYSTEM, the Administrators and, unless the token is
+// elevated, the user this process runs as; read and execute for Everyone), each inherited by what is
+// created inside; the list is protected, so nothing comes from the folder above (a shared TEMP such as
+// C:\Windows\Temp lets ordinary users create files in what they can reach).
 #ifndef SFXSTUB_PLATFORM_PRIVATE_DIR_SECURITY_H_
 #define SFXSTUB_PLATFORM_PRIVATE_DIR_SECURITY_H_
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 
 #include "sfxstub/platform/list.h"
+#include "sfxstub/platform/private_dir_entries.h"
 #include "sfxstub/result_code.h"
 
 namespace sfx {
@@ -25,9 +27,11 @@ class PrivateDirSecurity {
   PrivateDirSecurity(const PrivateDirSecurity&) = delete;
   PrivateDirSecurity& operator=(const PrivateDirSecurity&) = delete;
 
-  // Builds the descriptor. Returns 0 or the error of the failing call (the user's identity from the
-  // process token, the list, the descriptor).
-  ResultCode Build();
+  // Builds the descriptor for a token that is elevated or not. Returns 0 or the error of the failing
+  // call (the user's identity from the process token, the list, the descriptor).
+  ResultCode Build(bool elevated);
+  // The access list built, after a successful Build.
+  PACL AccessList() { return reinterpret_cast<PACL>(list.data()); }
   // For CreateDirectoryA, after a successful Build; not inheritable.
   SECURITY_ATTRIBUTES* Attributes() { return &attributes; }
 
@@ -37,6 +41,10 @@ class PrivateDirSecurity {
   SECURITY_DESCRIPTOR descriptor{};
   SECURITY_ATTRIBUTES attributes{};
 };
+
+// True when this process's token is elevated (UAC). Systems without the query (before Vista) have no
+// filtered tokens: false.
+bool IsTokenElevated();
 
 }  // namespace sfx
 

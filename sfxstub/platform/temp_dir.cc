@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "sfxstub/archive/heap_block.h"
 #include "sfxstub/platform/list.h"
@@ -27,6 +28,26 @@ Text ReadEnvironment(const char* name) {
   return length < value.size() ? Text(value.data(), length) : Text();
 }
 
+bool IsExistingFolder(const Text& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// "TEMP", then "TMP", then what GetTempPathA says: the first that names an existing folder. Nothing
+// is created: a base made here (a missing "C:\\TEMP" under "C:\\") would carry what its parent hands
+// down to everyone, or be someone else's already.
+Text TempBase() {
+  Text base = ReadEnvironment("TEMP");
+  if (IsExistingFolder(base)) return base;
+  base = ReadEnvironment("TMP");
+  if (IsExistingFolder(base)) return base;
+  char system[kMaxPathBytes];
+  DWORD length = GetTempPathA(sizeof system, system);
+  if (length == 0 || length >= sizeof system) return Text();
+  base.assign(system, length);
+  return IsExistingFolder(base) ? std::move(base) : Text();
+}
+
 // True when the name cannot be used: something exists there, or the test is refused.
 bool NameTaken(const Text& path) {
   if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
@@ -46,26 +67,21 @@ Fn LookUp(HMODULE library, const char* name) {
 
 }  // namespace
 
-ResultCode CreatePrivateTempDir(char* buffer, uint32_t size, const char* prefix) {
-  return CreatePrivateTempDirForThread(buffer, size, prefix, GetCurrentThreadId());
+ResultCode CreatePrivateTempDir(char* buffer, uint32_t size, const char* prefix, HeldDirectory* held) {
+  return CreatePrivateTempDirForThread(buffer, size, prefix, GetCurrentThreadId(), held);
 }
 
 ResultCode CreatePrivateTempDirForThread(char* buffer, uint32_t size, const char* prefix,
-                                         uint32_t threadId) {
+                                         uint32_t threadId, HeldDirectory* held) {
   std::memset(buffer, 0, size);
-  Text base = ReadEnvironment("TEMP");
-  if (base.empty()) base = ReadEnvironment("TMP");
-  if (base.empty()) base = kFallbackTempBase;
-  if (GetFileAttributesA(base.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      GetLastError() != ERROR_ACCESS_DENIED) {
-    base = kFallbackTempBase;
-  }
-  CreateDirectoryA(base.c_str(), nullptr);  // makes a missing "C:\\TEMP"; an existing base stays
+  held->Release();
+  const Text base = TempBase();
+  if (base.empty()) return kErrorPathNotFound;
 
   // The directory is private from its first moment: no window in which it carries what the base
   // would hand down.
   PrivateDirSecurity security;
-  ResultCode built = security.Build();
+  ResultCode built = security.Build(IsTokenElevated());
   if (built != kOk) return built;
 
   for (char letter = 'a'; letter <= 'z'; ++letter) {
@@ -76,6 +92,12 @@ ResultCode CreatePrivateTempDirForThread(char* buffer, uint32_t size, const char
       DWORD error = GetLastError();
       if (error == ERROR_ALREADY_EXISTS) continue;  // made by someone else since the test
       return error;
+    }
+    // Held before anything else touches it by path, the access list included.
+    ResultCode holding = held->Hold(path.c_str());
+    if (holding != kOk) {
+      RemoveDirectoryA(path.c_str());  // removes an empty directory, or a link put there, never more
+      return holding;
     }
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return GrantEveryoneAccess(buffer, SE_FILE_OBJECT);

@@ -11,8 +11,6 @@
 
 namespace sfx {
 
-constexpr char kFallbackTempBase[] = "C:\\TEMP";
-
 // The candidate path for letter. A base that already ends with '\\' gets no second separator.
 Text TempDirCandidate(const Text& base, const char* prefix, uint32_t threadId, char letter,
                       LeadBytePredicate isLead);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -101,10 +102,13 @@ class TempDirTest : public ::testing::Test {
     test::SetEnvironment("TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
   }
 
+  // Each directory stays held until the test ends.
   std::string Create(uint32_t threadId, ResultCode expected = kOk) {
     char buffer[260];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, threadId), expected);
+    EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, threadId, &held.emplace_back()),
+              expected);
+    EXPECT_EQ(held.back().IsHeld(), expected == kOk);
     return buffer;
   }
 
@@ -117,6 +121,7 @@ class TempDirTest : public ::testing::Test {
   std::string savedTmp = Saved("TMP");
   ScratchDir scratch;
   std::string base;
+  std::deque<HeldDirectory> held;  // let go before the scratch folder goes
 };
 
 TEST_F(TempDirTest, NamedAfterTheThreadUnderTemp) {
@@ -171,7 +176,8 @@ TEST_F(TempDirTest, AllNamesTakenGivesAnErrorAndNoPath) {
   }
   char buffer[260];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, 77), kErrorCannotMake);
+  EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, 77, &held.emplace_back()),
+            kErrorCannotMake);
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
 }
 
@@ -179,26 +185,61 @@ TEST_F(TempDirTest, PathThatDoesNotFitTheBufferIsRefused) {
   char buffer[40];
   std::memset(buffer, '#', sizeof buffer);
   ASSERT_GT(base.size() + 18 + 1, sizeof buffer);
-  EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, 1), kErrorFilenameExceedsRange);
+  EXPECT_EQ(CreatePrivateTempDirForThread(buffer, sizeof buffer, kTempDirPrefix, 1, &held.emplace_back()),
+            kErrorFilenameExceedsRange);
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
 }
 
-TEST_F(TempDirTest, BaseFromTempThenTmpThenFallback) {
+// The base is the first of TEMP, TMP and GetTempPathA's answer that names an existing folder; nothing
+// is ever made elsewhere (no "C:\\TEMP", created under C:\\ with what C:\\ hands down to everyone).
+TEST_F(TempDirTest, BaseIsTheFirstExistingFolderOfTempTmpAndTheSystemsTempPath) {
   const std::string tmp = base + "\\tmp";
+  const std::string file = base + "\\file";
+  const std::string missing = base + "\\missing";
   ASSERT_TRUE(CreateDirectoryA(tmp.c_str(), nullptr));
+  test::WriteFileBytes(file, test::BytesOf("x"));
+  char system[MAX_PATH] = "";
   test::SetEnvironment("TEMP", nullptr);
-  test::SetEnvironment("TMP", tmp.c_str());
-  EXPECT_EQ(Create(11), tmp + "\\_kv_sfx.tm~a00011");
+  test::SetEnvironment("TMP", nullptr);
+  ASSERT_GT(GetTempPathA(sizeof system, system), 0u);
+  const std::string systemBase = std::string(system).substr(0, std::strlen(system) - 1);
+  ASSERT_TRUE(IsDirectory(systemBase)) << systemBase;
+  struct Case {
+    const char* temp;  // null: unset
+    const char* tmp;
+    std::string base;  // empty: none usable
+  };
+  const std::string withSeparator = base + "\\";
+  const Case cases[] = {
+      {nullptr, tmp.c_str(), tmp},
+      {withSeparator.c_str(), tmp.c_str(), base},  // no second separator
+      {missing.c_str(), tmp.c_str(), tmp},
+      {file.c_str(), tmp.c_str(), tmp},
+      {nullptr, nullptr, systemBase},
+      {missing.c_str(), file.c_str(), ""},  // GetTempPathA answers TMP's value too
+  };
+  uint32_t threadId = 11;
+  for (const Case& c : cases) {
+    test::SetEnvironment("TEMP", c.temp);
+    test::SetEnvironment("TMP", c.tmp);
+    const std::string made = Create(threadId, c.base.empty() ? kErrorPathNotFound : kOk);
+    char leaf[32];
+    std::snprintf(leaf, sizeof leaf, "\\_kv_sfx.tm~a%05u", threadId++);
+    EXPECT_EQ(made, c.base.empty() ? "" : c.base + leaf) << (c.temp ? c.temp : "-") << " " << (c.tmp ? c.tmp : "-");
+    if (!made.empty() && c.base == systemBase) held.back().Remove();
+    EXPECT_FALSE(IsDirectory("C:\\TEMP" + std::string(leaf)));
+  }
+  EXPECT_FALSE(IsDirectory(missing));
+}
 
-  test::SetEnvironment("TEMP", (base + "\\").c_str());  // no second separator
-  EXPECT_EQ(Create(12), base + "\\_kv_sfx.tm~a00012");
-
-  test::SetEnvironment("TEMP", (base + "\\missing").c_str());
-  std::string fallback = Create(13);
-  EXPECT_EQ(fallback.substr(0, 8), "C:\\TEMP\\");
-  EXPECT_TRUE(IsDirectory(fallback));
-  EXPECT_FALSE(IsDirectory(base + "\\missing"));
-  RemoveDirectoryA(fallback.c_str());
+// The directory is held from its creation: it cannot be renamed away (and another put in its place)
+// while the run uses it.
+TEST_F(TempDirTest, DirectoryIsHeldAgainstRenames) {
+  std::string path = Create(8);
+  EXPECT_TRUE(held.back().IsNamedBy(path.c_str()));
+  EXPECT_FALSE(MoveFileA(path.c_str(), (base + "\\away").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(IsDirectory(path));
 }
 
 // Wine derives Everyone's entry from the file system's permissions for others, so an entry that
@@ -245,14 +286,47 @@ TEST_F(TempDirTest, DirectoryListIsProtectedAndHoldsOnlyTheRunsEntries) {
     if ((entry.flags & INHERIT_ONLY_ACE) == 0) granted[entry.trustee] |= entry.mask;
   }
   EXPECT_EQ(granted["everyone"], static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
-  EXPECT_EQ(granted["user"], static_cast<DWORD>(FILE_ALL_ACCESS));
   if ((control & SE_DACL_PROTECTED) == 0) {
     std::printf("note: this file system keeps no descriptor; the list was derived from mode bits\n");
     return;
   }
   EXPECT_EQ(granted["system"], static_cast<DWORD>(FILE_ALL_ACCESS));
   EXPECT_EQ(granted["administrators"], static_cast<DWORD>(FILE_ALL_ACCESS));
-  EXPECT_EQ(granted.size(), 4u);
+  if (IsTokenElevated()) {
+    EXPECT_EQ(granted.count("user"), 0u);
+    EXPECT_EQ(granted.size(), 3u);
+  } else {
+    EXPECT_EQ(granted["user"], static_cast<DWORD>(FILE_ALL_ACCESS));
+    EXPECT_EQ(granted.size(), 4u);
+  }
+}
+
+// The descriptor read back as built, for either kind of token (Wine enforces no access list, and its
+// file system may not keep one): elevated, the user has no entry of its own; else full control.
+TEST(PrivateDirSecurity, ElevatedTokenGivesTheUserNoEntry) {
+  for (bool elevated : {true, false}) {
+    PrivateDirSecurity security;
+    ASSERT_EQ(security.Build(elevated), kOk);
+    std::map<std::string, DWORD> granted;
+    PACL list = security.AccessList();
+    for (DWORD i = 0; i < list->AceCount; ++i) {
+      ACE_HEADER* header = nullptr;
+      ASSERT_TRUE(GetAce(list, i, reinterpret_cast<void**>(&header)));
+      ASSERT_EQ(header->AceType, ACCESS_ALLOWED_ACE_TYPE);
+      EXPECT_EQ(header->AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+      auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+      granted[TrusteeOf(&entry->SidStart)] |= entry->Mask;
+    }
+    std::map<std::string, DWORD> expected = {{"system", FILE_ALL_ACCESS},
+                                             {"administrators", FILE_ALL_ACCESS},
+                                             {"everyone", GENERIC_READ | GENERIC_EXECUTE}};
+    if (!elevated) expected["user"] = FILE_ALL_ACCESS;
+    EXPECT_EQ(granted, expected) << "elevated " << elevated;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(security.Attributes()->lpSecurityDescriptor, &control, &revision));
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0);
+  }
 }
 
 TEST_F(TempDirTest, GrantFailures) {
