@@ -66,6 +66,9 @@ void Win32SetupServices::ClearAttributes(const Text& path) {
 
 ResultCode Win32SetupServices::WriteRunProgram(const Text&, const Text& runPath) {
   if (!mainProgram.IsOpen()) return kErrorInvalidHandle;
+  // Where a folder above may be renamed while this one is held (Wine), the path could lead into
+  // another folder by now: nothing is written there, let alone run.
+  if (!runDirectory.IsStillNamed()) return kErrorPathNotFound;
   // A name still taken by the last pass's file, while the system lets go of it, is waited for.
   ResultCode result = kOk;
   RetryAttempts(

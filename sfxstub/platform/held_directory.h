@@ -26,6 +26,8 @@ class HeldDirectory {
   bool IsHeld() const { return handle.IsValid(); }
   // True when path names the directory held now: the same volume serial number and file index.
   bool IsNamedBy(const char* path) const;
+  // True when the path it was held by still names it.
+  bool IsStillNamed() const { return IsNamedBy(path); }
 
   // Deletes the held directory's entries and the directory itself, then lets it go. A file (or a
   // link to a file) goes to DeleteFileWithRetry; a link to a directory or a junction is removed

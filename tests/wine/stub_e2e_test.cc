@@ -495,13 +495,20 @@ TEST_F(StubTest, TemporaryDirectoryBase) {
     std::vector<std::string> unset;
     std::string base;
   };
+  // A TEMP that names no folder is passed over for TMP, and then for what GetTempPathA says; nothing
+  // is made anywhere else (no "C:\\TEMP").
+  const std::string file = folder + "\\a file";
+  WriteFileBytes(file, BytesOf("x"));
+  const std::string fallback = FallbackTempBase();
   const Case cases[] = {
       {"TEMP unset, TMP set", {{"TMP", tmpBase}}, {"TEMP"}, tmpBase},
       {"TEMP empty, TMP set", {{"TEMP", ""}, {"TMP", tmpBase}}, {}, tmpBase},
       {"TEMP with a trailing separator", {{"TEMP", temp + "\\"}}, {}, temp},
-      {"TEMP missing", {{"TEMP", folder + "\\missing"}}, {}, "C:\\TEMP"},
-      {"TEMP too long for the buffer", {{"TEMP", folder + "\\" + std::string(300, 'l')}}, {}, "C:\\TEMP"},
-      {"TEMP and TMP unset", {}, {"TEMP", "TMP"}, "C:\\TEMP"},
+      {"TEMP missing", {{"TEMP", folder + "\\missing"}}, {}, fallback},
+      {"TEMP missing, TMP set", {{"TEMP", folder + "\\missing"}, {"TMP", tmpBase}}, {}, tmpBase},
+      {"TEMP a file, TMP set", {{"TEMP", file}, {"TMP", tmpBase}}, {}, tmpBase},
+      {"TEMP too long for the buffer", {{"TEMP", folder + "\\" + std::string(300, 'l')}}, {}, fallback},
+      {"TEMP and TMP unset", {}, {"TEMP", "TMP"}, fallback},
       {"TEMP a read-only folder", {{"TEMP", readOnly}}, {}, readOnly},
   };
   for (const auto& c : cases) {
@@ -519,6 +526,7 @@ TEST_F(StubTest, TemporaryDirectoryBase) {
     EXPECT_FALSE(Exists(runs[0].Directory())) << c.name;
   }
   EXPECT_FALSE(Exists(folder + "\\missing"));
+  EXPECT_TRUE(RunDirectoriesIn("C:\\TEMP").empty());
   EXPECT_EQ(GetFileAttributesA(readOnly.c_str()), readOnlyAttributes);
   EXPECT_TRUE(Entries(readOnly).empty());
 }
@@ -538,13 +546,14 @@ TEST_F(StubTest, NothingIsExtractedWhenNoDirectoryCanBeCreated) {
     uint32_t code;
   };
   const Case cases[] = {
-      {file, 3},   // the path cannot be found
+      {file, 3},   // TEMP and TMP name a file, and so does GetTempPathA: no folder to make it in
       {deep, 206},  // the name would not fit
   };
   for (const Case& c : cases) {
     for (const char* arguments : {"/silent", "/Autorun /x"}) {
       LaunchRequest request = Request(arguments);
       request.setEnvironment[1].second = c.temp;
+      request.setEnvironment.emplace_back("TMP", c.temp);
       LaunchOutcome outcome = LaunchAndWatch(request);
       ASSERT_FALSE(outcome.timedOut);
       EXPECT_EQ(outcome.exitCode, c.code) << c.temp << " " << arguments;
@@ -607,7 +616,7 @@ TEST_F(StubTest, FilesPlantedInTheRunDirectoryAreNeverRunOrWrittenThrough) {
     const char* words;
   };
   const Case cases[] = {
-      {{{"kelvo.setup", true}, {"version.dll", false}}, 80, kSpawningWords},  // ERROR_FILE_EXISTS
+      {{{"kelvo.setup", true}, {"version.dll", false}}, 183, kSpawningWords},  // ERROR_ALREADY_EXISTS
       {{{"setup.ovr", false}}, 82, kExtractingMainWords},
       {{{"large.bin", false}}, 183, kExtractingFilesWords},
   };

@@ -34,6 +34,10 @@ std::string BoxText(uint32_t code, const char* words);
 // An environment variable holding a Linux path, as Wine reaches it; empty when unset.
 std::string EnvironmentPath(const char* name);
 
+// The folder a run's directory is made in when TEMP names none: TMP's, when it names a folder, else
+// the one GetTempPathA names with neither set. No trailing separator.
+std::string FallbackTempBase();
+
 bool Exists(const std::string& path);
 std::string Parent(const std::string& path);
 std::string Leaf(const std::string& path);
