@@ -179,7 +179,9 @@ uint32_t SetupDriver::Run(const Text& commandLine) {
 
 uint32_t SetupDriver::EndOutOfMemory() {
   services.StopProgress();
-  if (!tempDirectory.empty()) services.RemoveTempDir(tempDirectory);
+  // Also with no path recorded yet: memory may have run out just as it was to be kept, and the
+  // services know the directory they created.
+  services.RemoveTempDir(tempDirectory);
   ShowErrorBox(kErrorNotEnoughMemory);
   return msi ? MapMsiExitCode(kErrorNotEnoughMemory) : kErrorNotEnoughMemory;
 }

@@ -46,9 +46,10 @@ class SetupServices {
   virtual void DeleteRunProgram(const Text& path) = 0;
   // arguments may be null.
   virtual ResultCode RunAndWait(const Text& program, const char* arguments, uint32_t* exitCode) = 0;
-  // Lets the held files go, then removes the directory's files and the directory, only while its
-  // path still names the directory created; a link inside is removed, never entered; subdirectories
-  // stay. Uses no heap: it also runs when memory has run out.
+  // Lets the held files go, then removes the directory's files and the directory (the one
+  // CreateTempDir created; nothing when none was), only while its path still names it; a link inside
+  // is removed, never entered; subdirectories stay. Uses no heap: it also runs when memory has run
+  // out.
   virtual void RemoveTempDir(const Text& directory) = 0;
   // Uses no heap.
   virtual void ShowErrorBox(const char* text) = 0;

@@ -136,14 +136,20 @@ TEST_F(RunFolderSwapTest, HoldingSetupOvrThenSwappingTheFolderNeverRunsThePlante
   ExpectPlantedProgramNeverRan(outcome);
 }
 
-// A plain rename of the run folder, tried again and again while the large file is extracted.
+// A plain rename of the run folder, tried again and again while the large file is extracted, until
+// the setup program has started. (Once it has ended and the folder is empty, the folder is let go
+// just before it is removed; a rename then moves an empty folder, which nothing runs from.)
 TEST_F(RunFolderSwapTest, RenamingTheFolderDuringExtractionNeverRunsThePlantedProgram) {
   LaunchOutcome outcome = RunAgainst([&] {
     attempt.runDirectory = WaitForRunDirectory();
     if (attempt.runDirectory.empty()) return;
     const std::string away = attempt.runDirectory + ".away";
+    const std::string report = control + ".report";
     WaitFor([&] { return FileSize(attempt.runDirectory + "\\setup.ovr") == program.size(); });
-    attempt.renamed = WaitFor([&] { return MoveFileA(attempt.runDirectory.c_str(), away.c_str()) != FALSE; });
+    WaitFor([&] {
+      attempt.renamed = MoveFileA(attempt.runDirectory.c_str(), away.c_str()) != FALSE;
+      return attempt.renamed || GetFileAttributesA(report.c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
     if (attempt.renamed) attempt.planted = Plant(attempt.runDirectory);
   });
   EXPECT_FALSE(attempt.runDirectory.empty()) << "the run folder was never seen";

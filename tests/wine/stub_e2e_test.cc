@@ -559,7 +559,7 @@ TEST_F(StubTest, NothingIsExtractedWhenNoDirectoryCanBeCreated) {
       EXPECT_EQ(outcome.exitCode, c.code) << c.temp << " " << arguments;
       EXPECT_EQ(outcome.boxTexts, std::vector<std::string>{BoxText(c.code, "extracting main exe")})
           << c.temp << " " << arguments;
-      EXPECT_TRUE(Runs().empty());
+      EXPECT_TRUE(Runs().empty()) << (Runs().empty() ? "" : Runs()[0].Directory());
       EXPECT_TRUE(Entries(workDir).empty());
       EXPECT_TRUE(Entries(deep).empty());
       // setup.exe, probe.ctl, temp, work, the file, the deep folder
