@@ -22,29 +22,40 @@ std::string EnvironmentPath(const char* name) {
   return value ? WindowsPathOf(value) : std::string();
 }
 
-std::string FallbackTempBase() {
-  const auto read = [](const char* name) {
-    char value[MAX_PATH] = "";
-    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
-  };
-  const auto strip = [](std::string path) {
-    if (path.size() > 3 && path.back() == '\\') path.pop_back();
-    return path;
-  };
-  const std::string tmp = read("TMP");
-  const DWORD attributes = GetFileAttributesA(tmp.c_str());
-  if (!tmp.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return strip(tmp);
-  }
-  const std::string temp = read("TEMP");
+namespace {
+
+std::string ReadVariable(const char* name) {
+  char value[MAX_PATH] = "";
+  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+std::string WithoutTrailingSeparator(std::string path) {
+  if (path.size() > 3 && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+std::string TempPathWithoutVariables() {
+  const std::string temp = ReadVariable("TEMP");
+  const std::string tmp = ReadVariable("TMP");
   SetEnvironmentVariableA("TEMP", nullptr);
   SetEnvironmentVariableA("TMP", nullptr);
   char system[MAX_PATH] = "";
   GetTempPathA(sizeof system, system);
   SetEnvironmentVariableA("TEMP", temp.empty() ? nullptr : temp.c_str());
   SetEnvironmentVariableA("TMP", tmp.empty() ? nullptr : tmp.c_str());
-  return strip(system);
+  return WithoutTrailingSeparator(system);
+}
+
+std::string FallbackTempBase() {
+  const std::string tmp = ReadVariable("TMP");
+  const DWORD attributes = GetFileAttributesA(tmp.c_str());
+  if (!tmp.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return WithoutTrailingSeparator(tmp);
+  }
+  return TempPathWithoutVariables();
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -37,6 +37,8 @@ std::string EnvironmentPath(const char* name);
 // The folder a run's directory is made in when TEMP names none: TMP's, when it names a folder, else
 // the one GetTempPathA names with neither set. No trailing separator.
 std::string FallbackTempBase();
+// The folder GetTempPathA names with neither TEMP nor TMP set. No trailing separator.
+std::string TempPathWithoutVariables();
 
 bool Exists(const std::string& path);
 std::string Parent(const std::string& path);
