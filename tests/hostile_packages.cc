@@ -305,9 +305,9 @@ std::vector<HostileRow> HostilePackages::Rows() const {
             MainBlobField(kBlobUnpackedSizeField, k2GiB));
   signedRow("main-blob-packed-4GiB", S::kExtractingMain, kErrorFileInvalid, W::kEverywhere, StandardDirectory,
             MainBlobField(kBlobPackedSizeField, kAllOnes));
-  signedRow("listed-file-size-2GiB", S::kExtractingFiles, kErrorNotEnoughMemory, W::kEverywhere,
+  signedRow("listed-file-size-2GiB", S::kOpening, kErrorFileInvalid, W::kEverywhere,
             [](const PackageParts& p) { return Directory(p, ListOf({Record("big", p.fileOffsets[0], k2GiB, 0)})); });
-  signedRow("listed-file-size-4GiB", S::kExtractingFiles, kErrorNotEnoughMemory, W::kEverywhere,
+  signedRow("listed-file-size-4GiB", S::kOpening, kErrorFileInvalid, W::kEverywhere,
             [](const PackageParts& p) { return Directory(p, ListOf({Record("big", p.fileOffsets[0], kAllOnes, 0)})); });
 
   // Offsets past the end, and a program that is no blob.
@@ -325,9 +325,36 @@ std::vector<HostileRow> HostilePackages::Rows() const {
             [](const PackageParts& p) {
               return ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {p.fileOffsets[1], 100}).bytes();
             });
-  // Bytes past the end of the file come out as zero.
-  signedRow("listed-file-past-the-end", S::kRuns, 0, W::kEverywhere, OneFile("far.bin", 0xFFFFFF00u, 16), nullptr,
-            {{"far.bin", Bytes(16, 0), 0}});
+  // A listed file must lie inside the signed range: one byte into the record (or a certificate table,
+  // or past the end of the file) is bytes nobody signed, and the package is refused before anything
+  // is written. Its last byte may be the trailer's last.
+  signedRow("listed-file-past-the-end", S::kOpening, kErrorFileInvalid, W::kEverywhere,
+            OneFile("far.bin", 0xFFFFFF00u, 16));
+  signedRow("listed-file-wrapping-past-4GiB", S::kOpening, kErrorFileInvalid, W::kHostOnly,
+            [](const PackageParts& p) { return Directory(p, ListOf({Record("w.bin", 0x100, kAllOnes - 0xFF, 0)})); });
+  // A file at an offset from the signed end, which the directory that holds it moves: built again
+  // until the end it names is the end it makes.
+  auto fromEndRow = [&](const std::string& name, S stage, ResultCode code, W where, int32_t fromEnd, uint32_t size,
+                        std::vector<ListedFile> files) {
+    uint32_t end = parts.signedEnd;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      PackageParts own;
+      const DirectoryFn directory = [&](const PackageParts& p) {
+        return Directory(p, ListOf({Record("r.bin", end + fromEnd, size, 0)}));
+      };
+      Bytes bytes = Build(stub_, stubImageEnd_, mainProgram_, standard, directory, nullptr, &own);
+      if (own.signedEnd == end) {
+        add(name, Signed(bytes, kBinarySignature), stage, code, where, std::move(files));
+        return;
+      }
+      end = own.signedEnd;
+    }
+    add(name + "-never-settled", Bytes(), S::kRuns, 0, where);  // fails every check that runs it
+  };
+  fromEndRow("listed-file-one-byte-into-the-record", S::kOpening, kErrorFileInvalid, W::kEverywhere, -4, 5, {});
+  fromEndRow("listed-file-starting-at-the-record", S::kOpening, kErrorFileInvalid, W::kHostOnly, 0, 1, {});
+  // The trailer magic's last 4 bytes.
+  fromEndRow("listed-file-ending-with-the-trailer", S::kRuns, 0, W::kEverywhere, -4, 4, {{"r.bin", BytesOf("Ext2"), 0}});
 
   // Blobs that inflate to more than they declare.
   signedRow("main-blob-inflates-past-its-size", S::kExtractingMain, kErrorFileInvalid, W::kEverywhere,
@@ -335,11 +362,11 @@ std::vector<HostileRow> HostilePackages::Rows() const {
   signedRow("directory-blob-inflates-past-its-size", S::kOpening, kErrorFileInvalid, W::kEverywhere,
             StandardDirectory, OneShort(false));
 
-  // Names that would leave the directory, name no file or a device, or replace a file the stub writes
-  // itself: the whole package is refused.
+  // Names that would leave the directory, name no file or a device, replace a file the stub writes
+  // itself, or could be the short name of another listed file: the whole package is refused.
   const char* const escaping[] = {"..\\x", "a\\..\\..\\x", "C:\\x", "\\\\server\\x", "x:stream", "",
                                   "sub\\x.txt", "Setup.Ovr", "KELVO~1.SET", "NUL .txt", "COM\xc2\xb9",
-                                  "\xff.txt"};
+                                  "\xff.txt", "ABCDEF~1.TXT"};
   for (size_t i = 0; i < sizeof escaping / sizeof escaping[0]; ++i) {
     signedRow("unsafe-name-" + std::to_string(i + 1), S::kOpening, kErrorFileInvalid, W::kEverywhere,
               [&, i](const PackageParts& p) {

@@ -9,8 +9,9 @@ namespace {
 
 // Runs of code points that upper-case by adding delta (modulo 0x10000): first, first + stride, ...
 // up to last. Made by scripts/make_upcase_table.py from the Unicode character database: every
-// one-to-one upper-case mapping inside the Basic Multilingual Plane, which is at least what Windows'
-// own table folds.
+// simple (one-to-one) upper-case mapping inside the Basic Multilingual Plane, which is what Windows'
+// own table folds and a few more (U+00B5 to U+039C, U+0131 to U+0049: characters Windows leaves as
+// they are, whose upper case it reaches from another character).
 struct CaseRun {
   uint16_t first;
   uint16_t last;
@@ -19,7 +20,7 @@ struct CaseRun {
 };
 
 constexpr CaseRun kUpperCase[] = {
-    // Unicode 14.0.0: 1163 code points in 184 runs.
+    // Unicode 15.0.0: 1190 code points in 190 runs.
     {0x0061, 0x007A, 0xFFE0, 1}, {0x00B5, 0x00B5, 0x02E7, 1}, {0x00E0, 0x00F6, 0xFFE0, 1},
     {0x00F8, 0x00FE, 0xFFE0, 1}, {0x00FF, 0x00FF, 0x0079, 1}, {0x0101, 0x012F, 0xFFFF, 2},
     {0x0131, 0x0131, 0xFF18, 1}, {0x0133, 0x0137, 0xFFFF, 2}, {0x013A, 0x0148, 0xFFFF, 2},
@@ -68,8 +69,10 @@ constexpr CaseRun kUpperCase[] = {
     {0x1F40, 0x1F45, 0x0008, 1}, {0x1F51, 0x1F57, 0x0008, 2}, {0x1F60, 0x1F67, 0x0008, 1},
     {0x1F70, 0x1F71, 0x004A, 1}, {0x1F72, 0x1F75, 0x0056, 1}, {0x1F76, 0x1F77, 0x0064, 1},
     {0x1F78, 0x1F79, 0x0080, 1}, {0x1F7A, 0x1F7B, 0x0070, 1}, {0x1F7C, 0x1F7D, 0x007E, 1},
-    {0x1FB0, 0x1FB1, 0x0008, 1}, {0x1FBE, 0x1FBE, 0xE3DB, 1}, {0x1FD0, 0x1FD1, 0x0008, 1},
-    {0x1FE0, 0x1FE1, 0x0008, 1}, {0x1FE5, 0x1FE5, 0x0007, 1}, {0x214E, 0x214E, 0xFFE4, 1},
+    {0x1F80, 0x1F87, 0x0008, 1}, {0x1F90, 0x1F97, 0x0008, 1}, {0x1FA0, 0x1FA7, 0x0008, 1},
+    {0x1FB0, 0x1FB1, 0x0008, 1}, {0x1FB3, 0x1FB3, 0x0009, 1}, {0x1FBE, 0x1FBE, 0xE3DB, 1},
+    {0x1FC3, 0x1FC3, 0x0009, 1}, {0x1FD0, 0x1FD1, 0x0008, 1}, {0x1FE0, 0x1FE1, 0x0008, 1},
+    {0x1FE5, 0x1FE5, 0x0007, 1}, {0x1FF3, 0x1FF3, 0x0009, 1}, {0x214E, 0x214E, 0xFFE4, 1},
     {0x2170, 0x217F, 0xFFF0, 1}, {0x2184, 0x2184, 0xFFFF, 1}, {0x24D0, 0x24E9, 0xFFE6, 1},
     {0x2C30, 0x2C5F, 0xFFD0, 1}, {0x2C61, 0x2C61, 0xFFFF, 1}, {0x2C65, 0x2C65, 0xD5D5, 1},
     {0x2C66, 0x2C66, 0xD5D8, 1}, {0x2C68, 0x2C6C, 0xFFFF, 2}, {0x2C73, 0x2C73, 0xFFFF, 1},
@@ -204,6 +207,27 @@ bool IsStubFileName(const Text& folded) {
   return false;
 }
 
+size_t CodePoints(const Text& text, size_t from, size_t to) {
+  size_t count = 0;
+  for (size_t i = from; i < to; ++i) count += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+  return count;
+}
+
+// A name Windows could have made as the short (8.3) name of a longer one: a stem of at most 8
+// characters ending in '~' and digits, then at most one dot and 3 characters ("ABCDEF~1.TXT",
+// "AB12CD~3"). On a volume that makes short names, a listed file of that name can be one file with
+// another listed file whose long name got it.
+bool IsShortNameShape(const Text& name) {
+  const size_t dot = name.find('.');
+  const size_t stemEnd = dot == Text::npos ? name.size() : dot;
+  if (dot != Text::npos && (name.find('.', dot + 1) != Text::npos || CodePoints(name, dot + 1, name.size()) > 3)) {
+    return false;
+  }
+  size_t tilde = stemEnd;
+  while (tilde > 0 && name[tilde - 1] >= '0' && name[tilde - 1] <= '9') --tilde;
+  return tilde < stemEnd && tilde > 0 && name[tilde - 1] == '~' && CodePoints(name, 0, stemEnd) <= 8;
+}
+
 }  // namespace
 
 const char* EntryNameProblem(const Text& name) {
@@ -223,6 +247,10 @@ const char* EntryNameProblem(const Text& name) {
   if (IsDeviceName(folded)) return "is a device on Windows (CON, PRN, AUX, NUL, COM1, LPT1 and the like)";
   if (IsStubFileName(folded)) {
     return "is taken by the stub's own files (setup.ovr, kelvo.setup, in any case or 8.3 short form)";
+  }
+  if (IsShortNameShape(name)) {
+    return "has the shape of a short 8.3 name with '~' (like ABCDEF~1.TXT), which Windows may give another "
+           "listed file on volumes with short names, making the two one file";
   }
   return nullptr;
 }

@@ -34,7 +34,12 @@ TEST(EntryName, RefusesEveryNameThatIsNotOnePlainFileInTheFolder) {
       {"setup~12.ovr", false}, {"KELVO~1.SET", false}, {"kelvo~3.set", false}, {"KE1A2B~1.SET", false},
       {"SE0F9C~2.OVR", false}, {"SET~1.OVR", false}, {"\xc5\xbf" "etup.ovr", false},  // long s
       {"setup.ovr.txt", true}, {"setup.ov", true}, {"kelvo.set", true}, {"KELVO~1.SETUP", true},
-      {"SETUPX~1.OVR", true}, {"KEZZZZ~1.SET", true}, {"SETUP~.OVR", true}, {"setup", true},
+      {"SETUP~.OVR", true}, {"setup", true},
+      // Any other name shaped like a short name with '~': Windows may give it to a longer listed name.
+      {"ABCDEF~1.TXT", false}, {"abcdef~1.txt", false}, {"SETUPX~1.OVR", false}, {"KEZZZZ~1.SET", false},
+      {"AB12CD~3", false}, {"X~1", false}, {"A~123456.C", false}, {"\xc3\xa9~1.txt", false},
+      {"ABCDEFG~1.TXT", true}, {"ABCDEF~1.TEXT", true}, {"ABCDEF~X.TXT", true}, {"A.B~1.TXT", true},
+      {"ABCDEF~.TXT", true}, {"~1.txt.bak", true}, {"a~1b.txt", true},
       // Not UTF-8: a code page 932 name, a lone continuation byte, an overlong '/', a surrogate, past
       // U+10FFFF, a cut sequence.
       {"\x93\xfa\x96\x7b.txt", false}, {"\x80", false}, {"a\xc0\xaf", false}, {"\xed\xa0\x80", false},
@@ -66,6 +71,10 @@ TEST(EntryName, NamesClashWhenWindowsTakesThemForOneFile) {
       {{"\xce\xb1", "\xce\x91"}, true, 0, 1},                                // Greek alpha
       {{"\xef\xbd\x81", "\xef\xbc\xa1"}, true, 0, 1},                        // fullwidth a, A
       {{"\xc4\x81", "\xc4\x80"}, true, 0, 1},                                // a with macron (paired)
+      // Alpha with psili and ypogegrammeni and its capital, and the like: one character each way,
+      // although the full upper case of the small one is two characters.
+      {{"\xe1\xbe\x80.txt", "\xe1\xbe\x88.txt"}, true, 0, 1},
+      {{"\xe1\xbf\xb3", "\xe1\xbf\xbc"}, true, 0, 1},                        // omega with ypogegrammeni
       {{"\xc3\x9f", "SS"}, false, 0, 0},    // sharp s: no one-to-one upper case
       {{"\xc3\xa9", "e"}, false, 0, 0},     // accents are not dropped
       {{"\xf0\x90\x90\xa8", "\xf0\x90\x90\x80"}, false, 0, 0},  // Deseret: outside the BMP, not folded

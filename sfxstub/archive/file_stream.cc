@@ -12,7 +12,9 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <share.h>
+#include <sys/utime.h>
 #else
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -232,6 +234,18 @@ void FileStream::Close() {
   descriptor = -1;
   open = false;
   written = false;
+}
+
+bool FileStream::SetTimes(uint32_t time) {
+  if (descriptor < 0) return false;
+  const int64_t seconds = static_cast<int32_t>(time);
+#if defined(_WIN32)
+  __utimbuf64 times = {seconds, seconds};
+  return _futime64(descriptor, &times) == 0;
+#else
+  const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+  return futimens(descriptor, times) == 0;
+#endif
 }
 
 uint32_t FileStream::Length() {

@@ -38,6 +38,10 @@ class FileStream : public ByteStream {
   uint32_t Seek(int32_t offset, int origin) override;
   void Close() override;
   uint32_t Length() override;
+  // Sets the open file's last-access and last-modification times to time (seconds since 1970 UTC,
+  // taken as a signed 32-bit value), through the descriptor: never another file that its name may
+  // lead to by then.
+  bool SetTimes(uint32_t time);
 
   bool IsOpen() const { return open; }
   // Windows system error code of the last failed operation; never reset by a later success.

@@ -13,12 +13,6 @@
 #include "sfxstub/progress/progress.h"
 #include "sfxstub/verify/signed_file.h"
 
-#if defined(_WIN32)
-#include <sys/utime.h>
-#else
-#include <utime.h>
-#endif
-
 namespace sfx {
 namespace {
 
@@ -76,17 +70,6 @@ bool WithinSignedRange(uint32_t offset, uint32_t size, uint32_t signedLength) {
   return static_cast<uint64_t>(offset) + size <= signedLength;
 }
 
-bool SetFileTimes(const Text& path, uint32_t time) {
-  int64_t seconds = static_cast<int32_t>(time);
-#if defined(_WIN32)
-  __utimbuf64 times = {seconds, seconds};
-  return _utime64(path.c_str(), &times) == 0;
-#else
-  struct utimbuf times = {static_cast<time_t>(seconds), static_cast<time_t>(seconds)};
-  return utime(path.c_str(), &times) == 0;
-#endif
-}
-
 }  // namespace
 
 bool IsPackageSignatureKind(uint32_t kind) { return kind == kBinarySignature; }
@@ -142,7 +125,14 @@ ResultCode SfxArchive::OpenPackage(const char* path) {
   }
   MemoryStream walk;
   if (!walk.Attach(directory.get(), directoryLength)) return kErrorFileInvalid;
-  return ParseDirectory(walk);
+  ResultCode result = ParseDirectory(walk);
+  if (result != kOk) return result;
+  // Every listed file comes from the signed bytes: a range into the record, a certificate table or
+  // past the end of the file would extract bytes nobody signed.
+  for (const auto& entry : entries) {
+    if (!WithinSignedRange(entry.offset, entry.size, signedLength)) return kErrorFileInvalid;
+  }
+  return kOk;
 }
 
 ResultCode SfxArchive::ParseDirectory(ByteStream& directory) {
@@ -263,10 +253,12 @@ ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& e
   if (!output.OpenNew(path.c_str())) return output.LastError();
   uint32_t written = 0;
   bool ok = output.Write(block.get(), entry.size, &written) && written == entry.size;
+  // The times go on through the open file: by name after the close, they could land on whatever
+  // was put at the name meanwhile (a link, followed). A failure to set them is not an error.
+  if (ok) output.SetTimes(entry.time);
   output.Close();
   if (ok) {
     ProgressStep(static_cast<int32_t>(entry.size));
-    SetFileTimes(path, entry.time);
     return kOk;
   }
   std::remove(path.c_str());

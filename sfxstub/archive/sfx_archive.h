@@ -39,8 +39,9 @@ class SfxArchive {
 
   // Opens the package file first (denying writers, renames and deletion until destruction), then
   // verifies its signature and reads the directory. Returns 0, 2 (cannot open), 87 (mode is not
-  // "extract"), 1006 (damaged, not signed, or signed with a record kind that does not protect it),
-  // 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long), or the error of a read that failed.
+  // "extract"), 1006 (damaged, not signed, signed with a record kind that does not protect it, or a
+  // listed file whose bytes do not all lie inside the signed range), 0xFFFFFFFF (a "CMDP" chunk not 8
+  // bytes long), or the error of a read that failed.
   ResultCode Open(const char* path);
   // Decompresses the main program to destination, a new file (an existing name is refused with 82).
   // Returns 0, 1006, 82, 8 or the error of a read that failed; no partial file stays.
@@ -50,7 +51,7 @@ class SfxArchive {
   ResultCode ExtractMainProgram(ByteStream& output);
   // Writes every listed file into directory, in list order, each a new file (an existing name is
   // refused with 183 and left as it is). Returns 0 or the first failure (a failed read of the
-  // package's bytes with its error: only bytes past the end of the file come out as zeros).
+  // package's bytes with its error).
   ResultCode ExtractFiles(const char* directory);
   ResultCode ExtractEntry(const char* directory, const ArchiveEntry& entry);
 

@@ -264,6 +264,31 @@ TEST_F(ExtractTest, ExistingNameIsRefusedAndLeftAsItIs) {
   }
 }
 
+#if !defined(_WIN32)
+// The file's times are set through the open file. Someone who swaps the name for a link once the
+// file is written (here: when its progress step is reported) must not get them on the link's target.
+TEST_F(ExtractTest, TimesGoToTheFileWrittenNotToWhatItsNameLeadsToLater) {
+  class SwappingListener : public ProgressListener {
+   public:
+    explicit SwappingListener(const test::ScratchDir& dirs, const test::ScratchDir& out) : source(dirs), target(out) {}
+    void OnSetTotal(int32_t) override {}
+    void OnStep(int32_t) override {
+      std::filesystem::rename(target.File("f"), source.File("moved"));
+      std::filesystem::create_symlink(source.File("victim"), target.File("f"));
+    }
+    const test::ScratchDir& source;
+    const test::ScratchDir& target;
+  } swapping(source, target);
+  test::WriteFileBytes(source.File("victim"), test::BytesOf("victim"));
+  const int64_t victimTime = test::FileModificationTime(source.File("victim"));
+  SetProgressListener(&swapping);
+  AddEntry("f", 0, 7, 86400);
+  ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk);
+  EXPECT_EQ(test::FileModificationTime(source.File("victim")), victimTime);
+  EXPECT_EQ(test::FileModificationTime(source.File("moved")), 86400);
+}
+#endif
+
 TEST_F(ExtractTest, FailingSecondEntryKeepsTheFirstAndNeverReadsTheThird) {
   AddEntry("first", 0, 10, 0);
   AddEntry("missing-dir\\second", 10, 10, 0);

@@ -60,11 +60,15 @@ class StreamReader final : public ByteReader {
   FileStream& stream_;
 };
 
-// The offset of the PE certificate table, or 0 when the file is no PE image or has no such table.
+// The offset of the PE certificate table, or 0 when the file is no PE image or has no such table. A
+// table counts only when it is not empty and ends the file, as a code signer writes it: bytes after
+// it would lie outside both the package's signature and the code signature.
 uint64_t CertificateTableOffset(FileStream& stream) {
   StreamReader reader(stream);
   PeSigningFields fields;
-  return FindPeSigningFields(reader, &fields) ? fields.tableOffset : 0;
+  if (!FindPeSigningFields(reader, &fields) || fields.tableSize == 0) return 0;
+  if (uint64_t{fields.tableOffset} + fields.tableSize != stream.Length()) return 0;
+  return fields.tableOffset;
 }
 
 bool FindBinaryRecord(FileStream& stream, Record* record) {

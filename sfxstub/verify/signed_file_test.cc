@@ -16,6 +16,7 @@ namespace {
 using test::Bytes;
 
 constexpr uint32_t kPeHeader = 0x80;
+constexpr uint32_t kTableSize = 64;  // of the certificate tables below
 
 using test::Hex;
 
@@ -48,6 +49,7 @@ struct PeFields {
   uint16_t optionalHeaderSize = 240;
   uint32_t directories = 16;
   uint32_t certificateTable = 0;
+  uint32_t certificateTableSize = kTableSize;
 };
 
 Bytes PeImage(size_t size, const PeFields& fields) {
@@ -59,6 +61,7 @@ Bytes PeImage(size_t size, const PeFields& fields) {
   PutU16(&image, kPeHeader + 24, fields.magic ? fields.magic : fields.pe32Plus ? 0x20B : 0x10B);
   PutU32(&image, kPeHeader + (fields.pe32Plus ? 132 : 116), fields.directories);
   PutU32(&image, kPeHeader + (fields.pe32Plus ? 168 : 152), fields.certificateTable);
+  PutU32(&image, kPeHeader + (fields.pe32Plus ? 172 : 156), fields.certificateTableSize);
   return image;
 }
 
@@ -69,7 +72,7 @@ Bytes SignedPeWithCertificateTable(uint32_t padding, PeFields fields = PeFields(
   fields.certificateTable = static_cast<uint32_t>(imageSize + kBinarySignatureRecordSize + padding);
   Bytes file = test::SignedPackage(PeImage(imageSize, fields), kBinarySignature);
   file.insert(file.end(), padding, 0);
-  Bytes table = test::NoiseBytes(64, 5);
+  Bytes table = test::NoiseBytes(kTableSize, 5);
   table[0] = 0x40;  // a certificate table starts with its nonzero length
   Append(&file, table);
   return file;
@@ -205,6 +208,37 @@ TEST_F(SignedFileTest, CertificateTableOffsetsOutsideTheFileFindNothing) {
   Bytes badHeader = file;
   PutU32(&badHeader, 0x3C, 0x7FFFFFF0u);
   EXPECT_EQ(Find(badHeader).result, kBadSignature);
+}
+
+// Bytes after the table, or a table whose size does not reach the end of the file, lie outside both
+// the package's signature and the code signature: such a file has no record.
+TEST_F(SignedFileTest, TheCertificateTableMustBeNonEmptyAndEndTheFile) {
+  struct Case {
+    const char* name;
+    uint32_t declaredSize;
+    size_t appended;
+    bool found;
+  };
+  const Case cases[] = {
+      {"the table ends the file", kTableSize, 0, true},
+      {"one byte after the table", kTableSize, 1, false},
+      {"100 KB after the table", kTableSize, 100000, false},
+      {"a declared size one short of the end", kTableSize - 1, 0, false},
+      {"a declared size one past the end", kTableSize + 1, 0, false},
+      {"a declared size of 0", 0, 0, false},
+  };
+  for (bool pe32Plus : {false, true}) {
+    for (const Case& c : cases) {
+      PeFields fields;
+      fields.pe32Plus = pe32Plus;
+      fields.certificateTableSize = c.declaredSize;
+      Bytes file = SignedPeWithCertificateTable(2, fields);
+      Bytes tail = test::NoiseBytes(c.appended, 9);
+      Append(&file, tail);
+      EXPECT_EQ(Find(file).result, c.found ? kOk : kBadSignature) << c.name << (pe32Plus ? " (PE32+)" : "");
+      EXPECT_EQ(Verify(file, 2), c.found ? kOk : kBadSignature) << c.name << (pe32Plus ? " (PE32+)" : "");
+    }
+  }
 }
 
 TEST_F(SignedFileTest, ARecordAtTheVeryEndWinsOverTheCertificateTable) {

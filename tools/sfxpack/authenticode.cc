@@ -7,10 +7,7 @@
 
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/file_io.h"
-
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#endif
+#include "tools/sfxpack/security/private_folder.h"
 
 namespace sfx {
 namespace {
@@ -40,63 +37,22 @@ bool InsideField(uint64_t offset, uint64_t fieldAt, uint64_t fieldSize) {
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 
-// Quoted for /bin/sh: single quotes, each quote inside closed, escaped and reopened. For cmd.exe:
-// double quotes, which a Windows path cannot hold.
-std::string ShellQuote(const std::string& text) {
-#if defined(_WIN32)
-  return "\"" + text + "\"";
-#else
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-#endif
-}
+// The names the signing command sees, relative to the private folder it runs in: plain, so that no
+// quoting is needed and none can be turned inside out.
+constexpr char kSignerInput[] = "in.exe";
+constexpr char kSignerOutput[] = "out.exe";
+constexpr char kCheckedPackage[] = "package.exe";
 
-// The shell's verdict on a command: empty when it exited with 0.
-std::string RunShell(const std::string& command) {
-  std::fflush(nullptr);
-#if defined(_WIN32)
-  // cmd /c drops the first and the last quote of a line that starts with one; the outer pair keeps
-  // the command's own quotes.
-  int status = std::system(("\"" + command + "\"").c_str());
-  if (status == 0) return "";
-  return status == -1 ? "cannot be started" : "exited with status " + Number(static_cast<uint32_t>(status));
-#else
-  int status = std::system(command.c_str());
-  if (status == 0) return "";
-  if (status == -1) return "cannot be started";
-  if (WIFEXITED(status)) return "exited with status " + Number(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "was killed by signal " + Number(WTERMSIG(status));
-  return "failed";
-#endif
-}
-
-// Removes the temporary files of a signing run on every path.
-class TemporaryFiles {
- public:
-  explicit TemporaryFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {
-    for (const auto& path : paths_) RemoveFileIfPresent(path);
-  }
-  ~TemporaryFiles() {
-    for (const auto& path : paths_) RemoveFileIfPresent(path);
-  }
-  TemporaryFiles(const TemporaryFiles&) = delete;
-  TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-
- private:
-  std::vector<std::string> paths_;
-};
-
-// Writes bytes to temporary and checks that they read back as written.
-bool WriteChecked(const ByteVector& bytes, const std::string& temporary, std::string* error) {
+// Writes bytes into the folder as name and checks that they read back as written.
+bool WriteChecked(PrivateFolder& folder, const ByteVector& bytes, const std::string& name, std::string* error) {
   if (bytes.size() > kMaxPackageSize) {
     *error = "the code-signed package would reach 2 GiB, which the stub cannot read";
     return false;
   }
   ByteVector written;
-  if (!WriteWholeFile(temporary, bytes, error) || !ReadWholeFile(temporary, &written, error)) return false;
+  if (!folder.WriteFile(name, bytes, error) || !folder.ReadFile(name, &written, error)) return false;
   if (written != bytes) {
-    *error = temporary + ": does not read back as written";
+    *error = name + ": does not read back as written";
     return false;
   }
   return true;
@@ -194,10 +150,10 @@ std::string ExpandSignerCommand(const std::string& command, const std::string& i
   std::string expanded;
   for (size_t i = 0; i < command.size();) {
     if (command.compare(i, 4, "{in}") == 0) {
-      expanded += ShellQuote(in);
+      expanded += in;
       i += 4;
     } else if (command.compare(i, 5, "{out}") == 0) {
-      expanded += ShellQuote(out);
+      expanded += out;
       i += 5;
     } else {
       expanded += command[i++];
@@ -208,36 +164,37 @@ std::string ExpandSignerCommand(const std::string& command, const std::string& i
 
 bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const DsaPublicKey& key,
                      CodeSigningRun* run, std::string* error) {
-  // Signers that pick the file's format by its name see an .exe.
-  const std::string inPath = run->out + ".codesign-in.tmp.exe";
-  const std::string outPath = run->out + ".codesign-out.tmp.exe";
-  TemporaryFiles temporaries({inPath, outPath, outPath + ".tmp~"});
   const uint64_t tableOffset = CertificateTableOffsetAfter(package.size() + kBinarySignatureRecordSize);
   if (tableOffset > kMaxPackageSize) {
     *error = "the package would reach 2 GiB, which the stub cannot read";
     return false;
   }
+  // Signers that pick the file's format by its name see an .exe.
+  PrivateFolder folder;
+  if (!folder.Create(run->out, error)) return false;
   uint32_t tableSize = run->firstGuess;
   for (int round = 1; round <= run->maxRounds; ++round) {
     const std::string prefix = "code signing, round " + Number(round) + ": ";
     ByteVector signedPackage, handed, output;
     // Without a size to try, the first round signs over an empty entry only to learn the size.
     const uint32_t entryOffset = tableSize != 0 ? static_cast<uint32_t>(tableOffset) : 0;
+    // Each round hands the command a new input and takes a new output; the last round's are gone.
+    folder.RemoveFile(kSignerInput);
+    folder.RemoveFile(kSignerOutput);
     if (!SignOverCertificateEntry(package, entryOffset, tableSize, sign, &signedPackage, &handed, error) ||
-        !WriteWholeFile(inPath, handed, error)) {
+        !folder.WriteFile(kSignerInput, handed, error)) {
       *error = prefix + *error;
       return false;
     }
-    RemoveFileIfPresent(outPath);
-    const std::string command = ExpandSignerCommand(run->command, inPath, outPath);
+    const std::string command = ExpandSignerCommand(run->command, kSignerInput, kSignerOutput);
     // The command is not repeated in errors: it may hold a password.
-    std::string verdict = RunShell(command);
+    std::string verdict = folder.Run(command);
     if (!verdict.empty()) {
       *error = prefix + "the signing command " + verdict;
       return false;
     }
     std::string readError;
-    if (!ReadWholeFile(outPath, &output, &readError)) {
+    if (!folder.ReadFile(kSignerOutput, &output, &readError)) {
       *error = prefix + "the signing command wrote nothing to {out} (" + readError + ")";
       return false;
     }
@@ -254,11 +211,11 @@ bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const 
         *error = prefix + "the code-signed package does not start with the package signed";
         return false;
       }
-      // What is renamed onto out reads back as the signer's output with the checksum zeroed.
+      // What is written to out is the signer's output with the checksum zeroed, verified first.
       std::string wrongSignature;
-      if (!WriteChecked(output, outPath, error) ||
-          !(wrongSignature = OwnSignatureFailure(outPath, key)).empty() ||
-          !RenameFile(outPath, run->out, error)) {
+      if (!WriteChecked(folder, output, kCheckedPackage, error) ||
+          !(wrongSignature = OwnSignatureFailure(folder.path() + "/" + kCheckedPackage, key)).empty() ||
+          !WriteWholeFile(run->out, output, error)) {
         *error = prefix + (wrongSignature.empty() ? *error : wrongSignature);
         return false;
       }
@@ -295,12 +252,12 @@ bool FinishCodeSigned(const std::string& signedPath, const DsaPublicKey& key, co
     return false;
   }
   PutU32(&bytes, fields.checksumAt, 0);
-  const std::string temporary = out + ".finish.tmp.exe";
-  TemporaryFiles temporaries({temporary, temporary + ".tmp~"});
-  if (!WriteChecked(bytes, temporary, error)) return false;
-  if (OwnSignatureFailure(temporary, key).empty()) return RenameFile(temporary, out, error);
+  PrivateFolder folder;
+  if (!folder.Create(out, error) || !WriteChecked(folder, bytes, kCheckedPackage, error)) return false;
+  const std::string checked = folder.path() + "/" + kCheckedPackage;
+  if (OwnSignatureFailure(checked, key).empty()) return WriteWholeFile(out, bytes, error);
   uint32_t signedLength = 0;
-  if (FindSignatureRecord(temporary.c_str(), nullptr, nullptr, &signedLength) != kOk) {
+  if (FindSignatureRecord(checked.c_str(), nullptr, nullptr, &signedLength) != kOk) {
     *error = signedPath + ": no package record just before the certificate table (offset " +
              Number(fields.tableOffset) + ")";
     return false;

@@ -47,7 +47,8 @@ bool SignOverCertificateEntry(const ByteVector& package, uint32_t tableOffset, u
 // table must end the file. fields receives output's header fields.
 std::string CheckCodeSignerOutput(const ByteVector& input, const ByteVector& output, PeSigningFields* fields);
 
-// COMMAND with {in} and {out} replaced by the two paths, quoted for the shell that runs it.
+// COMMAND with {in} and {out} replaced by in and out as they stand: the plain names of the two files
+// in the private folder the command runs in, which need no quoting.
 std::string ExpandSignerCommand(const std::string& command, const std::string& in, const std::string& out);
 
 struct CodeSigningRun {
@@ -61,8 +62,9 @@ struct CodeSigningRun {
 
 // Runs the command until the table it writes is the one the package's record covers, then puts the
 // checksum back to 0, checks that nothing else differs from what it wrote and that the package's own
-// signature verifies with key, and only then renames the result onto run->out. Temporary files lie
-// beside run->out and never outlive the call. Errors name the round.
+// signature verifies with key, and only then writes run->out. The command runs in a private folder
+// made beside run->out (PrivateFolder), on "in.exe" and "out.exe" there; the folder and all it holds
+// never outlive the call. Errors name the round.
 bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const DsaPublicKey& key,
                      CodeSigningRun* run, std::string* error);
 

@@ -44,7 +44,8 @@ EOF
 table_of() { "$sfxpack" list --json "$1" | python3 -c 'import json,sys; t=json.load(sys.stdin)["certificateTable"]; print(t["offset"], t["size"])'; }
 
 bash "$certs_script" certs || { echo "cannot make the certificates"; exit 1; }
-sign="osslsigncode sign -certs certs/cs.crt -key certs/cs.key -in {in} -out {out}"
+# The signing command runs in a private folder of its own: files of the test are named by absolute path.
+sign="osslsigncode sign -certs $work/certs/cs.crt -key $work/certs/cs.key -in {in} -out {out}"
 "$sfxpack" keygen --out key >/dev/null
 # The headers build checks a setup program for ("MZ", "PE" where it points, amd64) in noise, which
 # zlib stores as it is: the package's size, and so the padding before the certificate table, is the
@@ -74,6 +75,23 @@ assert v["result"] == "valid" and v["code"] == 0 and len(v["fingerprint"]) == 64
 assert (t["offset"], t["size"]) == (int(sys.argv[1]), int(sys.argv[2])), v' "$table" "$size" ||
   fail "verify --json does not report the certificate table list reports"
 
+echo "== bytes after the certificate table: outside both signatures, so the file is refused"
+cp pkg64.exe appended.exe && printf APPENDED >>appended.exe
+refused "bytes after the table: sfxpack verify" "$sfxpack" verify appended.exe
+refused "bytes after the table: sfxpack extract" "$sfxpack" extract appended.exe appended-out
+refused "bytes after the table: osslsigncode verify" osslverify appended.exe
+
+echo "== the signing command runs in a private folder beside -o, on plain names, and nothing of it stays"
+where='test {in} = in.exe && test {out} = out.exe && test "$(stat -c %a .)" = 700 && case "$PWD" in'
+ok "the command's folder" build "$stub64" -o private.exe \
+  --authenticode "$where \"$work\"/private.exe.sign-*.tmp~) ;; *) exit 9 ;; esac && $sign"
+no_leftovers "the command's folder"
+quoted="osslsigncode sign -certs $work/certs/cs.crt -key $work/certs/cs.key -in '{in}' -out '{out}'"
+ok "placeholders quoted in the command, an output name with shell syntax" build "$stub64" \
+  --authenticode "$quoted" -o "r;touch pwned;.exe"
+[ ! -e pwned ] || fail "an output name with shell syntax: the shell ran part of it"
+ok "an output name with shell syntax: verify" "$sfxpack" verify "r;touch pwned;.exe"
+
 echo "== damage: each signature covers its own range"
 cp pkg64.exe signed-range.exe && python3 edit.py flip signed-range.exe 1000
 refused "a byte in the signed range: osslsigncode verify" osslverify signed-range.exe
@@ -87,9 +105,9 @@ lies=(
   "false {in} {out}|the signing command exited with status 1"
   "true {in} {out}|wrote nothing to {out}"
   "cp {in} {out}|has no certificate table"
-  "$sign && python3 edit.py flip {out} 1000|changed byte 1000 of its input"
-  "$sign && python3 edit.py insert {out} 0000000000000000|not within 7 bytes after the end of its input"
-  "$sign && python3 edit.py insert {out} 01|a nonzero byte at"
+  "$sign && python3 $work/edit.py flip {out} 1000|changed byte 1000 of its input"
+  "$sign && python3 $work/edit.py insert {out} 0000000000000000|not within 7 bytes after the end of its input"
+  "$sign && python3 $work/edit.py insert {out} 01|a nonzero byte at"
   "$sign && printf x >>{out}|does not end its output"
 )
 for lie in "${lies[@]}"; do
@@ -105,17 +123,17 @@ refused "a command without {out}" build "$stub64" --authenticode "osslsigncode s
 echo "== a table whose length changes between rounds"
 # Each call signs with a description of the length the call's line in lengths.txt gives.
 cat >varying.sh <<EOF
-n=\$(( \$(cat calls 2>/dev/null || echo 0) + 1 )); echo \$n >calls
-length=\$(sed -n "\${n}p" lengths.txt)
-osslsigncode sign -certs certs/cs.crt -key certs/cs.key -n "\$(printf "%\${length}s" | tr ' ' d)" -in "\$1" -out "\$2"
+n=\$(( \$(cat $work/calls 2>/dev/null || echo 0) + 1 )); echo \$n >$work/calls
+length=\$(sed -n "\${n}p" $work/lengths.txt)
+osslsigncode sign -certs $work/certs/cs.crt -key $work/certs/cs.key -n "\$(printf "%\${length}s" | tr ' ' d)" -in "\$1" -out "\$2"
 EOF
 printf '1\n40\n40\n40\n' >lengths.txt && rm -f calls
-ok "a length that settles" build "$stub64" --authenticode "sh varying.sh {in} {out}" -o settles.exe
+ok "a length that settles" build "$stub64" --authenticode "sh $work/varying.sh {in} {out}" -o settles.exe
 says "a length that settles" "code-signed in 3 round(s)"
 ok "a length that settles: osslsigncode verify" osslverify settles.exe
 ok "a length that settles: sfxpack verify" "$sfxpack" verify settles.exe
 printf '1\n40\n80\n120\n160\n' >lengths.txt && rm -f calls
-refused "a length that never settles" build "$stub64" --authenticode "sh varying.sh {in} {out}" -o never.exe
+refused "a length that never settles" build "$stub64" --authenticode "sh $work/varying.sh {in} {out}" -o never.exe
 says "a length that never settles" "changed in every one of 4 rounds ("
 [ "$(cat calls)" = 4 ] || fail "a length that never settles: $(cat calls) rounds"
 [ ! -e never.exe ] || fail "a length that never settles: wrote never.exe"

@@ -1,5 +1,6 @@
 #include "tools/sfxpack/build_checks.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -44,6 +45,39 @@ bool CheckListedNames(const std::vector<BuildInput>& listed, std::string* error)
              names[first] + "' and '" + names[second] +
              "' are one file on Windows, which does not tell upper from lower case";
     return false;
+  }
+  return true;
+}
+
+bool CheckLinksStayInside(const std::string& dir, const std::vector<std::string>& links, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code code;
+  const fs::path folder = fs::canonical(FsPath(dir), code);
+  for (const std::string& link : links) {
+    const fs::path target = code ? fs::path() : fs::canonical(FsPath(dir) / FsPath(link), code);
+    bool inside = !code;
+    if (inside) {
+      auto mismatch = std::mismatch(folder.begin(), folder.end(), target.begin(), target.end());
+      inside = mismatch.first == folder.end() && mismatch.second != target.end();
+    }
+    if (!inside) {
+      *error = "build: --dir " + dir + ": '" + link + "' is a link to " +
+               (code ? std::string("what cannot be resolved") : FsText(target)) +
+               ", outside the folder; --dir takes links to files inside it only";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CheckNoInputIsKey(const std::string& keyPath, const std::vector<BuildInput>& inputs, std::string* error) {
+  for (const BuildInput& input : inputs) {
+    std::error_code code;
+    if (std::filesystem::equivalent(FsPath(keyPath), FsPath(input.path), code) && !code) {
+      *error = "build: " + input.option + ": " + input.path + " is the private key (--key " + keyPath +
+               "), which must never go into a package";
+      return false;
+    }
   }
   return true;
 }

@@ -23,6 +23,14 @@ struct BuildInput {
 // Every listed name as the stub judges it, and no two that are one file to Windows.
 bool CheckListedNames(const std::vector<BuildInput>& listed, std::string* error);
 
+// Every link among --dir's files (links: their names inside dir) must resolve to a file inside dir:
+// one that leads out of it would pack a file nobody put there (a private key beside the folder).
+bool CheckLinksStayInside(const std::string& dir, const std::vector<std::string>& links, std::string* error);
+
+// No input may be the private key, by device and inode (or file index), whatever path or link names
+// it: the key would go into the package.
+bool CheckNoInputIsKey(const std::string& keyPath, const std::vector<BuildInput>& inputs, std::string* error);
+
 // out must not be any of the inputs: the same file by device and inode (or file index), whatever the
 // path that names it.
 bool CheckOutputIsNoInput(const std::string& out, const std::vector<BuildInput>& inputs, std::string* error);

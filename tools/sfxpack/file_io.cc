@@ -17,6 +17,8 @@
 #include <io.h>
 #include <share.h>
 #include <windows.h>
+
+#include "tools/sfxpack/security/owner_only_access.h"
 #else
 #include <unistd.h>
 #endif
@@ -88,8 +90,28 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
 
 int CreateNewFile(const std::string& path, FileAccess access) {
 #if defined(_WIN32)
-  // Windows gives the file the folder's inherited access list; the mode only sets read-only.
-  (void)access;
+  // Windows would give the file the folder's inherited access list (the mode only sets read-only):
+  // an owner-only file gets an access list of its own from its first moment.
+  if (access == FileAccess::kOwnerOnly) {
+    OwnerOnlySecurity security;
+    std::string ignored;
+    if (!security.Build(false, &ignored)) {
+      errno = EACCES;
+      return -1;
+    }
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, security.Attributes(), CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      DWORD code = GetLastError();
+      errno = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? EEXIST
+              : code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND ? ENOENT
+                                                                             : EACCES;
+      return -1;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+    if (fd < 0) CloseHandle(handle);
+    return fd;
+  }
   int fd = -1;
   errno = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYRW,
                    _S_IREAD | _S_IWRITE);

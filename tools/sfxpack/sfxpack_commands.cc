@@ -17,6 +17,7 @@
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/package_file_writer.h"
+#include "tools/sfxpack/output/escaped_text.h"
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/sfxpack_keys.h"
@@ -101,23 +102,6 @@ std::string IsoTime(uint32_t time) {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 struct PackageKey {
@@ -340,7 +324,7 @@ bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::
   if (args.Has("dir")) {
     std::string dir = args.Get("dir");
     std::vector<std::string> names, links;
-    if (!ListDirectory(dir, &names, error, &links)) return false;
+    if (!ListDirectory(dir, &names, error, &links) || !CheckLinksStayInside(dir, links, error)) return false;
     if (args.Has("verbose")) {
       for (const auto& link : links) {
         std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
@@ -391,7 +375,9 @@ int RunBuild(const ParsedArgs& args) {
   std::vector<BuildInput> inputs = {
       {"--stub " + stubPath, stubPath, ""}, {"--key " + keyPath, keyPath, ""}, {"--setup " + setupPath, setupPath, ""}};
   inputs.insert(inputs.end(), listed.begin(), listed.end());
-  if (!CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
+  std::vector<BuildInput> packed = inputs;  // what goes into the package: all but the key
+  packed.erase(packed.begin() + 1);
+  if (!CheckNoInputIsKey(keyPath, packed, &error) || !CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
   // Sized before anything is read, so that a package too large is refused at once.
   uint64_t inputSize = 0;
   for (BuildInput& input : inputs) {
@@ -499,6 +485,12 @@ int RunVerify(const ParsedArgs& args) {
   uint32_t kind = 0, signedLength = 0;
   if (result == kOk) result = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength);
   if (result == kOk && !IsPackageSignatureKind(kind)) result = kErrorFileInvalid;
+  // Valid means what the stub would open: the directory too, and every listed file inside the
+  // signed range.
+  if (result == kOk) {
+    SfxArchive archive(key.key);
+    result = archive.Open(file.c_str());
+  }
   ResultCode code = result;
   std::string failure = result == kOk ? "valid" : PackageFailure(file, key.key, &code);
   if (result == kOk && !key.stubRefuses.empty()) {
@@ -569,16 +561,20 @@ int RunList(const ParsedArgs& args) {
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
     return kExitOk;
   }
+  // The package's own text is escaped: a template or name with line ends or terminal controls could
+  // otherwise print lines of its own, or hide these.
   std::printf("mode:         %s\ncommand:      %s\nkey:          %s\nmain program: offset %u, size %u\n"
               "entries:      %zu\n",
-              archive.Mode().c_str(), archive.commandTemplate.c_str(), key.fingerprint.Text().c_str(),
+              EscapedText(StdString(archive.Mode())).c_str(), EscapedText(StdString(archive.commandTemplate)).c_str(),
+              key.fingerprint.Text().c_str(),
               archive.mainProgramOffset, archive.mainProgramSize, archive.entries.size());
   if (table) {
     std::printf("code signing: a certificate table follows the record (offset %u, %u bytes), outside the "
                 "package's signature\n", fields.tableOffset, fields.tableSize);
   }
   for (const ArchiveEntry& e : archive.entries) {
-    std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.name.c_str());
+    std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size,
+                EscapedText(StdString(e.name)).c_str());
   }
   return kExitOk;
 }
@@ -647,8 +643,9 @@ const std::vector<CommandSpec>& Commands() {
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
         {"verbose", 'v', nullptr, false, "say what is done on the way (links followed in --dir)"},
         {"authenticode", 0, "COMMAND", false,
-         "code-sign the package: COMMAND signs {in} into {out} (run by the shell), for example "
-         "'osslsigncode sign -certs c.crt -key c.key -in {in} -out {out}'"},
+         "code-sign the package: COMMAND signs {in} into {out}, run by the shell in a private folder beside "
+         "OUT (so other files by absolute path), for example "
+         "'osslsigncode sign -certs /keys/c.crt -key /keys/c.key -in {in} -out {out}'"},
         {"authenticode-size", 0, "BYTES", false,
          "the certificate table's length in bytes: alone, write a package to code-sign by hand and "
          "finish with finish-signed; with --authenticode, the length tried first"},

@@ -15,6 +15,7 @@
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
+#include "tests/hostile_packages.h"
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/file_io.h"
@@ -305,6 +306,10 @@ TEST_F(SfxpackTest, BuildRefusalsNameTheOptionAndWriteNothing) {
       {{"--file", "setup.ovr=" + dir.File("a.txt")}, "is taken by the stub's own files"},
       {{"--file", "Kelvo.Setup=" + dir.File("a.txt")}, "is taken by the stub's own files"},
       {{"--file", "SETUP~1.OVR=" + dir.File("a.txt")}, "is taken by the stub's own files"},
+      {{"--file", "ABCDEF~1.TXT=" + dir.File("a.txt")}, "the name 'ABCDEF~1.TXT' has the shape of a short 8.3 name"},
+      {{"--file", "k.txt=" + keys->File("k.key")}, "--file k.txt=" + keys->File("k.key") + ": " + keys->File("k.key") +
+                                                       " is the private key (--key " + keys->File("k.key") + ")"},
+      {{}, "--setup " + keys->File("./k.key") + ": " + keys->File("./k.key") + " is the private key", keys->File("./k.key")},
       {{"--file", "NUL .txt=" + dir.File("a.txt")}, "is a device on Windows"},
       {{"--file", "com\xc2\xb9.log=" + dir.File("a.txt")}, "is a device on Windows"},
       {{"--file", "..\\evil.dll=" + dir.File("a.txt")}, "holds a separator"},
@@ -607,6 +612,51 @@ TEST_F(SfxpackTest, EveryPackageCommandGivesTheSameWordsForTheSameCause) {
   EXPECT_FALSE(test::FileExists(dir.File("out")));
 }
 
+// verify, list and extract accept what the stub opens, no more: a listed file that reaches past the
+// signed range (into the record, or past the end of the file) is refused as the stub refuses it.
+TEST_F(SfxpackTest, ListedFilesOutsideTheSignedRangeAreRefusedByEveryCommand) {
+  Bytes stub = FakeStub();
+  std::string error, pub;
+  ASSERT_TRUE(StampStubKey(&stub, test::TestPublicKey(), &error)) << error;
+  ASSERT_EQ(test::TestSigningKey().WritePublicPem(&pub, &error), kOk) << error;
+  test::WriteFileBytes(dir.File("test.pub"), test::BytesOf(pub));
+  test::HostilePackages packages(stub, setup, test::TestSigningKey());
+  int checked = 0;
+  for (const test::HostileRow& row : packages.Rows()) {
+    if (row.name != "good-binary" && row.name.rfind("listed-file-", 0) != 0) continue;
+    ++checked;
+    const std::string path = dir.File(row.name + ".exe");
+    test::WriteFileBytes(path, row.package);
+    const bool runs = row.stage == test::HostileStage::kRuns;
+    for (std::string command : {"verify", "list", "extract"}) {
+      std::vector<std::string> call = {command, "--pub", dir.File("test.pub"), path};
+      if (command == "extract") call.push_back(dir.File("out-" + row.name));
+      ToolRun run = RunCaptured(call);
+      EXPECT_EQ(run.status, runs ? kExitOk : kExitFailed) << command << " " << row.name << ": " << run.err;
+      if (!runs) {
+        EXPECT_NE(run.err.find(": damaged package directory (error 1006, 0x000003EE)"), std::string::npos) << run.err;
+      }
+    }
+  }
+  EXPECT_GE(checked, 5);
+}
+
+// The package's text is the package maker's: list prints it escaped, so that it can neither print a
+// line of its own (a forged key) nor hide the tool's (a terminal's concealed mode).
+TEST_F(SfxpackTest, ListEscapesControlCharactersInThePackagesText) {
+  std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
+  args[8] = "/q\nkey:          SHA256:forged\x1b[8m";
+  args.insert(args.end() - 2, {"--file", "csi\xc2\x9b.txt=" + dir.File("a.txt")});
+  ASSERT_EQ(RunTool(args), kExitOk);
+  ToolRun run = RunCaptured({"list", dir.File("pkg.exe")});
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_NE(run.out.find("\ncommand:      /q\\u000akey:          SHA256:forged\\u001b[8m\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("  csi\\u009b.txt\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("\nkey:          SHA256:forged"), std::string::npos);
+  for (char c : run.out) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int{c};
+}
+
 TEST_F(SfxpackTest, VerifyJsonGivesKindLengthFingerprintAndResult) {
   std::string pkg = dir.File("pkg.exe");
   ASSERT_EQ(RunTool(BuildArgs(pkg)), kExitOk);
@@ -784,9 +834,9 @@ TEST_F(SfxpackTest, ExtractRefusesExistingOutputsAndForceRemovesThemNotTheirTarg
 // --dir takes regular files, through links too (which -v reports); a FIFO, a device or a socket is
 // refused with the reason, where reading it would never end or would read nothing real. The FIFO
 // comes last: before this was refused, reading it blocked for good.
-TEST_F(SfxpackTest, DirRefusesWhatIsNoRegularFileAndFollowsLinksToFiles) {
+TEST_F(SfxpackTest, DirRefusesWhatIsNoRegularFileAndFollowsLinksToFilesInside) {
   const std::string payload = dir.File("payload");
-  fs::create_symlink(dir.File("a.txt"), payload + "/linked.txt");
+  fs::create_symlink("c.dat", payload + "/linked.txt");
   std::vector<std::string> args = BuildArgs(dir.File("pkg.exe"));
   args.push_back("-v");
   testing::internal::CaptureStderr();
@@ -797,7 +847,22 @@ TEST_F(SfxpackTest, DirRefusesWhatIsNoRegularFileAndFollowsLinksToFiles) {
   ASSERT_EQ(archive.Open(dir.File("pkg.exe").c_str()), kOk);
   ASSERT_EQ(archive.entries.size(), 5u);
   EXPECT_EQ(archive.entries[4].name, "linked.txt");
-  EXPECT_EQ(archive.entries[4].size, 5u);
+  EXPECT_EQ(archive.entries[4].size, 10u);
+
+  // A link that leads out of the folder packs what nobody put there: the private key beside it.
+  fs::copy_file(keys->File("k.key"), dir.File("k.key"));
+  for (const std::string& target : {std::string("../k.key"), dir.File("a.txt"), std::string("../payload/../a.txt")}) {
+    const std::string link = payload + "/out.txt";
+    fs::remove(link);
+    fs::create_symlink(target, link);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunTool(BuildArgs(dir.File("out.exe"))), kExitFailed) << target;
+    const std::string error = testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("'out.txt' is a link to " + fs::canonical(link).string() + ", outside the folder"),
+              std::string::npos) << error;
+    EXPECT_FALSE(test::FileExists(dir.File("out.exe")));
+  }
+  fs::remove(payload + "/out.txt");
 
   struct Case {
     const char* kind;
