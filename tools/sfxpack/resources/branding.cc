@@ -209,7 +209,14 @@ bool ApplyBranding(const Branding& branding, const std::string& stubPath, ByteVe
     ByteVector file;
     IconFile icon;
     std::string why;
-    if (!ReadFilePrefix(branding.iconPath, kMaxIconFileSize + 1, &file, error)) return false;
+    // Sized from its metadata first: a file far too large is refused without being read.
+    uint64_t size = 0;
+    if (!RegularFileSize(branding.iconPath, &size, error)) return false;
+    if (size > kMaxIconFileSize) {
+      *error = "--icon " + branding.iconPath + ": an icon file over " + std::to_string(kMaxIconFileSize >> 20) + " MiB";
+      return false;
+    }
+    if (!ReadWholeFile(branding.iconPath, &file, error)) return false;
     if (!icon.Parse(file, &why) || !icon.Apply(kIconGroup, &section, &why)) {
       *error = "--icon " + branding.iconPath + ": " + why;
       return false;
