@@ -27,6 +27,7 @@ constexpr uint32_t kSubdirectoryBit = 0x80000000u;
 // Far more than any stub holds; bounds the work a hostile tree can ask for.
 constexpr size_t kMaxEntries = 4096;
 constexpr uint64_t kMaxTotalData = 64u << 20;
+constexpr uint64_t kMaxVisited = 1u << 16;
 
 struct Section {
   uint64_t headerAt;  // file offset of its 40-byte header
@@ -106,6 +107,7 @@ struct TreeReader {
   uint32_t address;  // its virtual address
   std::vector<ResourceEntry>* entries;
   uint64_t totalData = 0;
+  uint64_t visited = 0;  // directory entries walked: directories may share subdirectories
 
   bool Fits(uint64_t offset, uint64_t length) const { return offset <= size && length <= size - offset; }
 
@@ -136,6 +138,7 @@ struct TreeReader {
     const uint64_t count = uint64_t{U16(image, start + at + 12)} + U16(image, start + at + 14);
     if (!Fits(at + 16, count * 8)) return Fail("a directory outside the section", error);
     for (uint64_t i = 0; i < count; ++i) {
+      if (++visited > kMaxVisited) return Fail("too many entries", error);
       const uint64_t entry = start + at + 16 + 8 * i;
       const uint32_t nameField = U32(image, entry), target = U32(image, entry + 4);
       if (level == 0 && !ReadKey(nameField, &path->type, error)) return false;

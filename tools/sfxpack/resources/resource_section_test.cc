@@ -164,5 +164,27 @@ TEST(ResourceSection, DamagedTreesAreRefusedOnLoad) {
   }
 }
 
+TEST(ResourceSection, DirectoriesSharedByManyEntriesAreWalkedOnlySoFar) {
+  ByteVector image = SmallImage();
+  ResourceSection section;
+  std::string error;
+  section.Put(ResourceKey::Id(kResourceVersion), ResourceKey::Id(1), Fill(6000, 1));
+  ASSERT_TRUE(section.Store(&image, &error)) << error;
+  // 300 types, all one directory of 300 names, all one empty directory: 90,000 entries to walk for
+  // a tree of none, and far more in a section of the same size with 4,000 of each.
+  const size_t start = 0x600, types = start, names = types + 16 + 8 * 300, languages = names + 16 + 8 * 300;
+  std::fill(image.begin() + start, image.begin() + languages + 16, 0);
+  for (size_t i = 0; i < 300; ++i) {
+    Put32(&image, types + 16 + 8 * i, static_cast<uint32_t>(i + 1));
+    Put32(&image, types + 20 + 8 * i, 0x80000000u | static_cast<uint32_t>(names - start));
+    Put32(&image, names + 16 + 8 * i, static_cast<uint32_t>(i + 1));
+    Put32(&image, names + 20 + 8 * i, 0x80000000u | static_cast<uint32_t>(languages - start));
+  }
+  image[types + 14] = 300 & 0xFF, image[types + 15] = 300 >> 8;
+  image[names + 14] = 300 & 0xFF, image[names + 15] = 300 >> 8;
+  EXPECT_FALSE(section.Load(image, &error));
+  EXPECT_NE(error.find("too many entries"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace sfx
