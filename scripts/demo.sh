@@ -122,3 +122,33 @@ else
   echo "demo: the setup program never ran from the code-signed package" >&2
   exit 1
 fi
+
+say "6. A branded package: its own icon, version resource, execution level and window title"
+python3 - "$work/brand.ico" <<'EOF'
+import struct, sys, zlib
+def png(size):
+    raw = b''.join(b'\x00' + bytes((20, 110, 200, 255)) * size for _ in range(size))
+    chunk = lambda t, d: struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
+images = [(size, png(size)) for size in (16, 32, 48, 256)]
+data, offset = bytearray(struct.pack('<HHH', 0, 1, len(images))), 6 + 16 * len(images)
+for size, image in images:
+    data += struct.pack('<BBBBHHII', size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+    offset += len(image)
+open(sys.argv[1], 'wb').write(data + b''.join(image for _, image in images))
+EOF
+"$sfxpack" build --stub "$stub" --key "$work/demo.key" --setup "$probe" \
+  --file readme.txt="$work/payload/readme.txt" --file data.bin="$work/payload/data.bin" \
+  --icon "$work/brand.ico" --file-version 1.4.2 --version-string "ProductName=Demo Tools" \
+  --version-string "CompanyName=Demo Ltd" --version-string "LegalCopyright=© 2026 Demo Ltd" \
+  --execution-level asInvoker --caption "Demo Tools Setup" -o "$work/download/branded-setup.exe"
+"$sfxpack" list --pub "$work/demo.pub" "$work/download/branded-setup.exe" | sed -n '/^execution:/,$p'
+/usr/lib/wine/wine64 reg add "HKCU\\Software\\Wine\\AppDefaults\\branded-setup.exe\\X11 Driver" \
+  /v Managed /d N /f >/dev/null 2>&1 || true
+printf 'exit=0\n' >"$control" && rm -f "$report"
+/usr/lib/wine/wine64 "$launcher" --cd "$work/download" --set "SFX_PROBE_CONTROL=$(winpath "$control")" \
+  "$work/download/branded-setup.exe" | tr -d '\r'
+echo "What Windows itself reads of it (GetFileVersionInfoW, VerQueryValueW, LoadImageW, PrivateExtractIconsW):"
+/usr/lib/wine/wine64 "$probe" --resources "$(winpath "$work/download/branded-setup.exe")" "$(winpath "$work/resources.txt")"
+sed 's/^/  /' "$work/resources.txt"

@@ -23,6 +23,21 @@ constexpr int32_t kProgressBarInset = 6;
 constexpr int32_t kProgressBarWidth = 0;  // derived from the animation
 constexpr int32_t kProgressBarHeight = 15;
 
+// A package's maker may title both windows (sfxpack build --caption): string 1 of the module, at
+// most 100 UTF-16 units, which the ANSI call gives back in UTF-8 (the manifest's code page). Without
+// it each window keeps its own title. Read once; the progress window keeps a pointer to it.
+constexpr UINT kCaptionStringId = 1;
+char brandedCaption[320];
+bool captionLoaded = false;
+
+const char* Caption(HINSTANCE instance, const char* fallback) {
+  if (!captionLoaded) {
+    captionLoaded = true;
+    if (LoadStringA(instance, kCaptionStringId, brandedCaption, sizeof brandedCaption) <= 0) brandedCaption[0] = '\0';
+  }
+  return brandedCaption[0] != '\0' ? brandedCaption : fallback;
+}
+
 }  // namespace
 
 void Win32SetupServices::InitCommonControls() { ::InitCommonControls(); }
@@ -30,7 +45,7 @@ void Win32SetupServices::InitCommonControls() { ::InitCommonControls(); }
 void Win32SetupServices::StartProgress() {
   RegisterProgressWindowClass(instance, kIconId);
   RegisterProgressBarClass(instance);
-  ProgressStart(kAnimationId, kProgressCaption, kProgressMargin, kProgressBarInset, kProgressBarWidth,
+  ProgressStart(kAnimationId, Caption(instance, kProgressCaption), kProgressMargin, kProgressBarInset, kProgressBarWidth,
                 kProgressBarHeight);
 }
 
@@ -96,7 +111,7 @@ void Win32SetupServices::RemoveTempDir(const Text&) {
 }
 
 void Win32SetupServices::ShowErrorBox(const char* text) {
-  MessageBoxA(nullptr, text, kErrorBoxCaption, MB_OK | MB_ICONERROR);
+  MessageBoxA(nullptr, text, Caption(instance, kErrorBoxCaption), MB_OK | MB_ICONERROR);
 }
 
 ResultCode Win32SetupServices::OpenArchive(const Text& path) {

@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: small real inputs of every kind, made by the same
 // writers sfxpack uses. Usage: fuzz_make_seeds OUTDIR (one subfolder per target).
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -9,6 +10,9 @@
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/resources/icon_file.h"
+#include "tools/sfxpack/resources/resource_section.h"
+#include "tools/sfxpack/resources/version_resource.h"
 #include "tools/sfxpack/signing/signature_records.h"
 
 namespace {
@@ -67,6 +71,58 @@ ByteVector CodeSignedPackage(bool pe32Plus) {
   return file;
 }
 
+// An image of the stubs' layout (.text, .rsrc, .reloc) whose resources hold an icon group and a
+// version resource, written by the resource section writer; and the two resources alone.
+ByteVector ResourceImage(const ByteVector& icon, const ByteVector& version) {
+  ByteVector image(0xA00, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  PutU32(&image, 0x3C, 0x80);
+  image[0x80] = 'P';
+  image[0x81] = 'E';
+  image[0x80 + 6] = 3;                 // sections
+  image[0x80 + 20] = 224;              // SizeOfOptionalHeader
+  image[0x80 + 24] = 0x0B;
+  image[0x80 + 25] = 0x01;
+  PutU32(&image, 0x98 + 32, 0x1000);   // SectionAlignment
+  PutU32(&image, 0x98 + 36, 0x200);    // FileAlignment
+  PutU32(&image, 0x98 + 56, 0x4000);   // SizeOfImage
+  PutU32(&image, 0x98 + 92, 16);       // NumberOfRvaAndSizes
+  PutU32(&image, 0x98 + 96 + 16, 0x2000);
+  PutU32(&image, 0x98 + 96 + 20, 16);
+  PutU32(&image, 0x98 + 96 + 40, 0x3000);
+  PutU32(&image, 0x98 + 96 + 44, 16);
+  const char* names[] = {".text", ".rsrc", ".reloc"};
+  for (uint32_t i = 0; i < 3; ++i) {
+    const size_t at = 0x98 + 224 + 40 * i;
+    for (size_t k = 0; names[i][k]; ++k) image[at + k] = static_cast<uint8_t>(names[i][k]);
+    PutU32(&image, at + 8, 16);
+    PutU32(&image, at + 12, 0x1000 * (i + 1));
+    PutU32(&image, at + 16, 0x200);
+    PutU32(&image, at + 20, 0x400 + 0x200 * i);
+  }
+  sfx::ResourceSection section;
+  sfx::IconFile file;
+  std::string error;
+  section.Put(sfx::ResourceKey::Id(sfx::kResourceVersion), sfx::ResourceKey::Id(1), version);
+  section.Put(sfx::ResourceKey{true, 0, u"AVI"}, sfx::ResourceKey::Id(129), sfx::test::NoiseBytes(40, 3));
+  if (!file.Parse(icon, &error) || !file.Apply(1, &section, &error) || !section.Store(&image, &error)) {
+    std::fprintf(stderr, "fuzz_make_seeds: %s\n", error.c_str());
+    std::exit(1);
+  }
+  return image;
+}
+
+ByteVector IconFileOf(const ByteVector& png) {
+  // The header and one 16-byte entry: 256 pixels, one plane, 32 bits; then its size and offset.
+  ByteVector file = {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 32, 0};
+  file.resize(22, 0);
+  PutU32(&file, 14, static_cast<uint32_t>(png.size()));
+  PutU32(&file, 18, 22);
+  file.insert(file.end(), png.begin(), png.end());
+  return file;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +162,18 @@ int main(int argc, char** argv) {
   Put(out + "/archive_open", "no-files", Package(0));
   Put(out + "/archive_open", "two-files", Package(2));
   Put(out + "/archive_open", "five-files", Package(5));
+
+  sfx::VersionInfo info;
+  info.fileVersion[0] = 1;
+  info.strings = {{"ProductName", "Kelvo"}, {"FileVersion", "1.0.0.0"}};
+  ByteVector version;
+  std::string error;
+  sfx::MakeVersionResource(info, &version, &error);
+  ByteVector png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  const ByteVector icon = IconFileOf(png);
+  Put(out + "/resources", "image", ResourceImage(icon, version));
+  Put(out + "/resources", "icon", icon);
+  Put(out + "/resources", "version", version);
 
   Put(out + "/command_template", "plain", sfx::test::BytesOf("/S %CMDLINE%\n/silent /x\nC:\\dir"));
   Put(out + "/command_template", "nested", sfx::test::BytesOf("%SRCPATH% %TMPPATH%\n%CMDLINE%\n%SRCPATH%"));

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     for (size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.replace(at, 1, "\\n");
     std::printf("message box: %s\n", shown.c_str());
   }
-  if (outcome.progressWindowSeen) std::printf("progress window: seen\n");
+  if (outcome.progressWindowSeen) std::printf("progress window: seen, titled '%s'\n", outcome.progressWindowTitle.c_str());
   if (outcome.timedOut) std::printf("timed out: killed\n");
   std::printf("exit code: 0x%08X (%u)\n", outcome.exitCode, outcome.exitCode);
   return outcome.timedOut ? 1 : 0;

@@ -7,6 +7,8 @@
 #   unicode.exe  the probe and files named with accents, CJK and an emoji (UTF-8), from --dir and --file
 #   large.exe    the probe and one 64 MiB file: extraction lasts long enough under Wine (some
 #                hundreds of ms) for a progress window to be seen, or its absence to mean something
+#   branded.exe  large.exe's contents with an icon (16, 32 and a 256-pixel PNG), a version resource, the
+#                asInvoker execution level and the caption "Kelvo Tools Setup ü"
 #   codesigned.exe, codesigned-by-hand.exe
 #                good.exe code-signed by osslsigncode with a throwaway certificate: through
 #                build --authenticode, and through build --authenticode-size and finish-signed
@@ -43,6 +45,25 @@ printf 'cjk' >"$out/unicode/日本語.txt"
 head -c $((64 * 1024 * 1024)) /dev/zero >"$out/large.bin"
 "$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" --command '/large' \
   --file large.bin="$out/large.bin" -o "$out/large.exe" >/dev/null
+python3 - "$out/brand.ico" <<'EOF'
+import struct, sys, zlib
+def png(size):
+    raw = b''.join(b'\x00' + bytes((200, 40, size % 256, 255)) * size for _ in range(size))
+    chunk = lambda t, d: struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
+images = [(size, png(size)) for size in (16, 32, 256)]
+data, offset = bytearray(struct.pack('<HHH', 0, 1, len(images))), 6 + 16 * len(images)
+for size, image in images:
+    data += struct.pack('<BBBBHHII', size % 256, size % 256, 0, 0, 1, 32, len(image), offset)
+    offset += len(image)
+open(sys.argv[1], 'wb').write(data + b''.join(image for _, image in images))
+EOF
+"$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" --command '/large' \
+  --file large.bin="$out/large.bin" --icon "$out/brand.ico" --file-version 2.5.1 --product-version 2.5 \
+  --version-string "ProductName=Kelvo Tools" --version-string "CompanyName=Kelvo Ltd, Zürich" \
+  --version-string "LegalCopyright=© 2026 Kelvo" --execution-level asInvoker --caption "Kelvo Tools Setup ü" \
+  -o "$out/branded.exe" >/dev/null
 rm -f "$out/large.bin"
 "$sfxpack" verify "$out/good.exe" >/dev/null
 

@@ -21,6 +21,11 @@
 // "linger_pid=", "exit=", "end".
 //
 // "sfx_probe --linger EVENT" waits until EVENT is set, at most a minute, and exits 0.
+//
+// "sfx_probe --resources FILE OUT" writes what the system reads of FILE's version resource
+// (GetFileVersionInfoW, VerQueryValueW) and icon group 1 (LoadImageW, PrivateExtractIconsW) to OUT as
+// UTF-8 lines: "file_version=", "product_version=", "translation=", "NAME=VALUE" for the usual
+// strings, "icon_groups=", "icon_SIZE=WxH" for each size loaded, "extracted_256=WxH"; exits 0.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -176,10 +181,80 @@ bool WaitForEvent(const std::string& name) {
 
 int Linger(const char* eventName) { return WaitForEvent(eventName) ? 0 : 1; }
 
+std::string IconSize(HICON icon) {
+  ICONINFO info;
+  if (icon == nullptr || !GetIconInfo(icon, &info)) return "none";
+  BITMAP bitmap;
+  std::string size = "unreadable";
+  if (GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap)) {
+    size = std::to_string(bitmap.bmWidth) + "x" + std::to_string(info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2);
+  }
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  return size;
+}
+
+int DumpResources(const char* file, const char* out) {
+  wchar_t path[MAX_PATH * 2] = L"";
+  MultiByteToWideChar(CP_ACP, 0, file, -1, path, MAX_PATH * 2);
+  std::string text;
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  std::vector<char> info(size ? size : 1);
+  if (size != 0 && GetFileVersionInfoW(path, 0, size, info.data())) {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    char line[160];
+    if (VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed) {
+      std::snprintf(line, sizeof line, "file_version=%lu.%lu.%lu.%lu\nproduct_version=%lu.%lu.%lu.%lu\n",
+                    fixed->dwFileVersionMS >> 16, fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16,
+                    fixed->dwFileVersionLS & 0xFFFF, fixed->dwProductVersionMS >> 16,
+                    fixed->dwProductVersionMS & 0xFFFF, fixed->dwProductVersionLS >> 16,
+                    fixed->dwProductVersionLS & 0xFFFF);
+      text += line;
+    }
+    WORD* translation = nullptr;
+    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) &&
+        length >= 4) {
+      std::snprintf(line, sizeof line, "translation=%04x%04x\n", translation[0], translation[1]);
+      text += line;
+      for (const wchar_t* name : {L"FileDescription", L"ProductName", L"CompanyName", L"LegalCopyright",
+                                  L"FileVersion", L"ProductVersion", L"OriginalFilename"}) {
+        wchar_t query[128];
+        std::swprintf(query, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], name);
+        wchar_t* value = nullptr;
+        if (VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&value), &length) && value) {
+          text += Utf8(name) + "=" + Utf8(value) + "\n";
+        }
+      }
+    }
+  } else {
+    text += "version=none\n";
+  }
+  text += "icon_groups=" + std::to_string(PrivateExtractIconsW(path, 0, 0, 0, nullptr, nullptr, 0, 0)) + "\n";
+  HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  for (int side : {16, 32, 48, 256}) {
+    HICON icon = module ? static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, side, side, 0))
+                        : nullptr;
+    text += "icon_" + std::to_string(side) + "=" + IconSize(icon) + "\n";
+    if (icon) DestroyIcon(icon);
+  }
+  if (module) FreeLibrary(module);
+  HICON extracted = nullptr;
+  UINT id = 0;
+  if (PrivateExtractIconsW(path, 0, 256, 256, &extracted, &id, 1, 0) == 1 && extracted) {
+    text += "extracted_256=" + IconSize(extracted) + "\n";
+    DestroyIcon(extracted);
+  }
+  WriteText(out, text, "wb");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--linger") == 0) return Linger(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "--resources") == 0) return DumpResources(argv[2], argv[3]);
 
   // First, before anything can change: the progress window must be gone by now.
   const std::string progressOwners = ProgressWindowOwners();

@@ -637,3 +637,57 @@ TEST_F(StubTest, FilesPlantedInTheRunDirectoryAreNeverRunOrWrittenThrough) {
 }  // namespace
 }  // namespace test
 }  // namespace sfx
+
+namespace sfx {
+namespace test {
+namespace {
+
+constexpr char kBrandedCaption[] = "Kelvo Tools Setup \xC3\xBC";
+
+TEST_F(StubTest, BrandedPackageTitlesItsProgressWindowAndErrorBoxWithItsCaption) {
+  // branded.exe: large.exe's contents, so that the window is up long enough to be read.
+  ASSERT_TRUE(CopyFileA((packages + "\\branded.exe").c_str(), package.c_str(), FALSE));
+  SetControl("");
+  LaunchOutcome outcome = Run("");
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_TRUE(outcome.progressWindowSeen);
+  EXPECT_EQ(outcome.progressWindowTitle, kBrandedCaption);
+  ASSERT_EQ(Runs().size(), 1u);
+  EXPECT_EQ(Runs()[0].files["large.bin"].size, "67108864");
+
+  // A damaged copy fails its signature: the box carries the caption too.
+  Bytes bytes = ReadFileBytes(package);
+  bytes[bytes.size() / 2] ^= 0x55;
+  WriteFileBytes(package, bytes);
+  SetControl("");
+  LaunchRequest request = Request("");
+  request.boxCaption = kBrandedCaption;
+  outcome = LaunchAndWatch(request);
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, 1006u);
+  EXPECT_EQ(outcome.boxTexts.size(), 1u);
+}
+
+TEST_F(StubTest, TheSystemReadsTheBrandedPackagesVersionResourceAndIcon) {
+  LaunchRequest request;
+  request.program = probe;
+  const std::string dump = folder + "\\resources.txt";
+  request.arguments = "--resources \"" + packages + "\\branded.exe\" \"" + dump + "\"";
+  LaunchOutcome outcome = LaunchAndWatch(request);
+  ASSERT_EQ(outcome.exitCode, 0u);
+  const Bytes bytes = ReadFileBytes(dump);
+  const std::string text(bytes.begin(), bytes.end());
+  for (const char* line :
+       {"file_version=2.5.1.0\n", "product_version=2.5.0.0\n", "translation=040904b0\n",
+        "FileDescription=Kelvo Tools\n", "ProductName=Kelvo Tools\n", "CompanyName=Kelvo Ltd, Z\xC3\xBCrich\n",
+        "LegalCopyright=\xC2\xA9 2026 Kelvo\n", "FileVersion=2.5.1.0\n", "ProductVersion=2.5.0.0\n",
+        "OriginalFilename=branded.exe\n", "icon_groups=1\n", "icon_16=16x16\n", "icon_32=32x32\n",
+        "icon_256=256x256\n", "extracted_256=256x256\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << "no '" << line << "' in:\n" << text;
+  }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace sfx

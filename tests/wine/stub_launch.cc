@@ -63,23 +63,35 @@ void AddDescendants(std::set<DWORD>* family) {
 // run stubs of their own on the same desktop at the same time.
 struct BoxSearch {
   const std::set<DWORD>* family;
+  std::string boxCaption;  // UTF-8
   std::vector<HWND> boxes;
   bool progressWindow = false;
+  std::string progressTitle;
 };
+
+// A window's title as UTF-8, whatever the code page.
+std::string TitleOf(HWND window) {
+  wchar_t title[256] = L"";
+  GetWindowTextW(window, title, 256);
+  char utf8[768] = "";
+  WideCharToMultiByte(CP_UTF8, 0, title, -1, utf8, sizeof utf8, nullptr, nullptr);
+  return utf8;
+}
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<BoxSearch*>(parameter);
   char className[64] = "";
-  char caption[256] = "";
   GetClassNameA(window, className, sizeof className);
-  GetWindowTextA(window, caption, sizeof caption);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (!search->family->count(owner)) return TRUE;
-  if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0) {
+  if (std::strcmp(className, "#32770") == 0 && TitleOf(window) == search->boxCaption) {
     search->boxes.push_back(window);
   }
-  if (std::strcmp(className, kProgressWindowClass) == 0) search->progressWindow = true;
+  if (std::strcmp(className, kProgressWindowClass) == 0) {
+    search->progressWindow = true;
+    search->progressTitle = TitleOf(window);
+  }
   return TRUE;
 }
 
@@ -140,9 +152,12 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
   const DWORD start = GetTickCount();
   while (WaitForSingleObject(created.hProcess, 20) == WAIT_TIMEOUT) {
     AddDescendants(&family);
-    BoxSearch search{&family, {}};
+    BoxSearch search{&family, request.boxCaption, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
-    if (search.progressWindow) outcome.progressWindowSeen = true;
+    if (search.progressWindow && !outcome.progressWindowSeen) {
+      outcome.progressWindowSeen = true;
+      outcome.progressWindowTitle = search.progressTitle;
+    }
     for (HWND box : search.boxes) {
       auto seen = pressed.find(box);
       if (seen == pressed.end()) {

@@ -28,6 +28,8 @@ struct LaunchRequest {
   // The program is killed at its first error box instead of having it answered, the way an
   // unattended deployment ends a run that waits for nobody.
   bool killAtFirstBox = false;
+  // The caption of the error boxes to answer (a branded package's, set by sfxpack build --caption).
+  std::string boxCaption = "Setup Selfextract";
 };
 
 struct LaunchOutcome {
@@ -40,6 +42,7 @@ struct LaunchOutcome {
   // A progress window of the launched process or a descendant was up at one of the polls (every
   // 20 ms or so): a window that lives shorter than that may be missed.
   bool progressWindowSeen = false;
+  std::string progressWindowTitle;  // its title at the first poll that saw it, UTF-8
 };
 
 constexpr char kErrorBoxCaption[] = "Setup Selfextract";

@@ -20,6 +20,7 @@
 #include "tools/sfxpack/output/escaped_text.h"
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
+#include "tools/sfxpack/resources/branding.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 #include "tools/sfxpack/std_text.h"
 
@@ -248,14 +249,17 @@ int RunKeygen(const ParsedArgs& args) {
 
 int RunStampKey(const ParsedArgs& args) {
   std::string in, pub = args.Get("pub"), out = args.Get("out");
-  if (int status = StubPath(args, &in)) return status;
   std::string error;
+  Branding branding;
+  if (!ParseBranding(args, out, &branding, &error)) return UsageError(error);
+  if (int status = StubPath(args, &in)) return status;
   ByteVector stub;
   DsaPublicKey key;
   if (!ReadWholeFile(in, &stub, &error) || !LoadPublicKeyFile(pub, &key, &error) ||
       !RemoveStubCertificateTable(in, &stub, &error)) {
     return Fail(error);
   }
+  if (branding.Any() && !ApplyBranding(branding, in, &stub, &error)) return Fail("stamp-key: " + error);
   if (!StampStubKey(&stub, key, &error)) return Fail(in + ": " + error);
   if (!WriteWholeFile(out, stub, &error)) return Fail(error);
   std::printf("stamped %s (key %s) into %s\nstub %s\n", pub.c_str(), FingerprintText(key).c_str(), out.c_str(),
@@ -367,9 +371,11 @@ int RunBuild(const ParsedArgs& args) {
   if (codeSign && (signCommand.find("{in}") == std::string::npos || signCommand.find("{out}") == std::string::npos)) {
     return UsageError("--authenticode COMMAND must hold {in} and {out}, the file to sign and the file to write");
   }
+  std::string error;
+  Branding branding;
+  if (!ParseBranding(args, out, &branding, &error)) return UsageError(error);
   if (int status = StubPath(args, &stubPath)) return status;
   bool verbose = isatty(fileno(stderr)) != 0;
-  std::string error;
   std::vector<BuildInput> listed;
   if (!ListedInputs(args, &listed, &error) || !CheckListedNames(listed, &error)) return Fail(error);
   std::vector<BuildInput> inputs = {
@@ -377,7 +383,11 @@ int RunBuild(const ParsedArgs& args) {
   inputs.insert(inputs.end(), listed.begin(), listed.end());
   std::vector<BuildInput> packed = inputs;  // what goes into the package: all but the key
   packed.erase(packed.begin() + 1);
-  if (!CheckNoInputIsKey(keyPath, packed, &error) || !CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
+  if (!CheckNoInputIsKey(keyPath, packed, &error) || !CheckOutputIsNoInput(out, inputs, &error) ||
+      (!branding.iconPath.empty() &&
+       !CheckOutputIsNoInput(out, {{"--icon " + branding.iconPath, branding.iconPath, ""}}, &error))) {
+    return Fail(error);
+  }
   // Sized before anything is read, so that a package too large is refused at once.
   uint64_t inputSize = 0;
   for (BuildInput& input : inputs) {
@@ -400,6 +410,13 @@ int RunBuild(const ParsedArgs& args) {
     return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
   }
   if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
+  // Resources first: the key block keeps its place, and the resources' layout is the stub's.
+  if (branding.Any() && !ApplyBranding(branding, stubPath, &package.stub, &error)) return Fail("build: " + error);
+  std::vector<std::string> elevation;
+  if (!CheckSetupElevation(package.stub, package.mainProgram, &elevation, &error)) {
+    return Fail("build: --setup " + setupPath + ": " + error);
+  }
+  for (const std::string& warning : elevation) PrintWarning("--setup " + setupPath + ": " + warning);
   if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
@@ -542,6 +559,10 @@ int RunList(const ParsedArgs& args) {
   PeSigningFields fields;
   const bool table = FindSignatureRecord(file.c_str(), nullptr, nullptr, &signedLength) == kOk &&
                      CertificateTableAfterRecord(file, signedLength, &fields);
+  BrandingSummary branding;
+  ByteVector head;
+  std::string error;
+  const bool branded = ReadFilePrefix(file, kStubSearchLimit, &head, &error) && ReadBranding(head, &branding);
   if (args.Has("json")) {
     std::string tableJson = "null";
     if (table) {
@@ -549,10 +570,10 @@ int RunList(const ParsedArgs& args) {
                   std::to_string(fields.tableSize) + ", \"coveredBySignature\": false}";
     }
     std::printf("{\"mode\": %s, \"command\": %s, \"fingerprint\": %s, \"mainProgram\": {\"offset\": %u, "
-                "\"size\": %u}, \"certificateTable\": %s, \"entries\": [",
+                "\"size\": %u}, \"certificateTable\": %s, \"branding\": %s, \"entries\": [",
                 JsonString(StdString(archive.Mode())).c_str(), JsonString(StdString(archive.commandTemplate)).c_str(),
                 JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize,
-                tableJson.c_str());
+                tableJson.c_str(), branded ? BrandingJson(branding).c_str() : "null");
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
       std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
@@ -568,6 +589,7 @@ int RunList(const ParsedArgs& args) {
               EscapedText(StdString(archive.Mode())).c_str(), EscapedText(StdString(archive.commandTemplate)).c_str(),
               key.fingerprint.Text().c_str(),
               archive.mainProgramOffset, archive.mainProgramSize, archive.entries.size());
+  if (branded) std::fputs(BrandingText(branding).c_str(), stdout);
   if (table) {
     std::printf("code signing: a certificate table follows the record (offset %u, %u bytes), outside the "
                 "package's signature\n", fields.tableOffset, fields.tableSize);
@@ -614,6 +636,16 @@ const OptionSpec kStubOption = {"stub", 0, "STUB", false,
                                 "the stub executable; default: the installed one, ../share/sfxstub/sfxstub.exe "
                                 "from the tool's folder"};
 const OptionSpec kQuietOption = {"quiet", 'q', nullptr, false, "no progress line, no warnings; errors still print"};
+const char kBrandingUsage[] =
+    "[--icon FILE.ico] [--file-version A.B.C.D] [--product-version A.B.C.D] [--version-string NAME=VALUE]... "
+    "[--execution-level LEVEL] [--caption TEXT]";
+
+// options with the branding options before the last one, -o OUT.
+std::vector<OptionSpec> Branded(std::vector<OptionSpec> options) {
+  const std::vector<OptionSpec> branding = BrandingOptions();
+  options.insert(options.end() - 1, branding.begin(), branding.end());
+  return options;
+}
 
 }  // namespace
 
@@ -623,17 +655,18 @@ const std::vector<CommandSpec>& Commands() {
        {{"out", 'o', "PREFIX", false, "where to write the two key files", true},
         {"force", 0, nullptr, false, "replace key files that already exist"}},
        0, RunKeygen},
-      {"stamp-key", "[--stub IN] --pub PUB -o OUT", "Write a copy of a stub with a public key in its key block.",
-       {kStubOption,
-        {"pub", 0, "PUB", false, "public key (PEM)", true},
-        {"out", 'o', "OUT", false, "the stamped copy", true}},
+      {"stamp-key", std::string("[--stub IN] --pub PUB ") + kBrandingUsage + " -o OUT",
+       "Write a copy of a stub with a public key in its key block, and the branding given.",
+       Branded({kStubOption,
+                {"pub", 0, "PUB", false, "public key (PEM)", true},
+                {"out", 'o', "OUT", false, "the stamped copy", true}}),
        0, RunStampKey},
       {"build",
        "[--stub STUB] --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] "
-       "-o OUT",
+       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] " +
+           std::string(kBrandingUsage) + " -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
-       {kStubOption,
+       Branded({kStubOption,
         {"key", 0, "KEY", false, "private key (PEM)", true},
         {"setup", 0, "PROGRAM", false, "the setup program, run after extraction", true},
         {"command", 0, "TEMPLATE", false, "its arguments; %SRCPATH%, %TMPPATH%, %CMDLINE% are expanded"},
@@ -649,7 +682,7 @@ const std::vector<CommandSpec>& Commands() {
         {"authenticode-size", 0, "BYTES", false,
          "the certificate table's length in bytes: alone, write a package to code-sign by hand and "
          "finish with finish-signed; with --authenticode, the length tried first"},
-        {"out", 'o', "OUT", false, "the package to write", true}},
+        {"out", 'o', "OUT", false, "the package to write", true}}),
        0, RunBuild},
       {"finish-signed", "[--pub PUB] [--fingerprint FP]... SIGNED -o OUT",
        "Finish a package built with --authenticode-size and code-signed since: checksum back to 0, "
@@ -710,7 +743,7 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args)
     if (option.valueName == nullptr) continue;
     if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "record") ||
         !std::strcmp(option.name, "fingerprint") || !std::strcmp(option.name, "authenticode") ||
-        !std::strcmp(option.name, "authenticode-size")) {
+        !std::strcmp(option.name, "authenticode-size") || IsBrandingTextOption(option.name)) {
       continue;  // not file names
     }
     for (const auto& value : parsed.All(option.name)) {

@@ -14,7 +14,7 @@ constexpr int kExitUsage = 2;
 
 struct CommandSpec {
   const char* name;
-  const char* usage;
+  std::string usage;
   const char* summary;
   std::vector<OptionSpec> options;  // -q/--quiet and -h/--help come with every command
   size_t positionals;  // exactly this many
