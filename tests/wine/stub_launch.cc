@@ -65,6 +65,7 @@ struct BoxSearch {
   const std::set<DWORD>* family;
   std::vector<HWND> boxes;
   bool progressWindow = false;
+  HWND progressBar = nullptr;
 };
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
@@ -79,7 +80,10 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
   if (std::strcmp(className, "#32770") == 0 && std::strcmp(caption, kErrorBoxCaption) == 0) {
     search->boxes.push_back(window);
   }
-  if (std::strcmp(className, kProgressWindowClass) == 0) search->progressWindow = true;
+  if (std::strcmp(className, kProgressWindowClass) == 0) {
+    search->progressWindow = true;
+    search->progressBar = FindWindowExA(window, nullptr, "msctls_progress32", nullptr);
+  }
   return TRUE;
 }
 
@@ -138,11 +142,30 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
   std::map<HWND, DWORD> pressed;  // box, when OK was last pressed
   std::set<DWORD> family = {created.dwProcessId};
   const DWORD start = GetTickCount();
-  while (WaitForSingleObject(created.hProcess, 20) == WAIT_TIMEOUT) {
+  DWORD_PTR lastPosition = static_cast<DWORD_PTR>(-1);
+  HWND bar = nullptr;
+  // Between the searches below, a found bar is read about every millisecond (PBM_GETPOS).
+  auto sampleBar = [&](DWORD milliseconds) {
+    if (!request.sampleProgressBar || bar == nullptr) return WaitForSingleObject(created.hProcess, milliseconds);
+    const DWORD until = GetTickCount() + milliseconds;
+    DWORD waited = WAIT_TIMEOUT;
+    do {
+      DWORD_PTR position = 0;
+      if (SendMessageTimeoutA(bar, 0x0408 /* PBM_GETPOS */, 0, 0, SMTO_ABORTIFHUNG, 100, &position) &&
+          position != lastPosition) {
+        if (lastPosition != static_cast<DWORD_PTR>(-1)) ++outcome.progressPositionsSeen;
+        lastPosition = position;
+      }
+      waited = WaitForSingleObject(created.hProcess, 1);
+    } while (waited == WAIT_TIMEOUT && static_cast<int32_t>(until - GetTickCount()) > 0);
+    return waited;
+  };
+  while (sampleBar(20) == WAIT_TIMEOUT) {
     AddDescendants(&family);
     BoxSearch search{&family, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
     if (search.progressWindow) outcome.progressWindowSeen = true;
+    bar = search.progressBar;
     for (HWND box : search.boxes) {
       auto seen = pressed.find(box);
       if (seen == pressed.end()) {

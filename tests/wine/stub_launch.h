@@ -28,6 +28,8 @@ struct LaunchRequest {
   // The program is killed at its first error box instead of having it answered, the way an
   // unattended deployment ends a run that waits for nobody.
   bool killAtFirstBox = false;
+  // Samples the position of the progress bar about every millisecond instead of every 20 ms.
+  bool sampleProgressBar = false;
 };
 
 struct LaunchOutcome {
@@ -40,6 +42,9 @@ struct LaunchOutcome {
   // A progress window of the launched process or a descendant was up at one of the polls (every
   // 20 ms or so): a window that lives shorter than that may be missed.
   bool progressWindowSeen = false;
+  // With sampleProgressBar: how many times the bar was seen at a new position. Each change is at least
+  // one step the bar received; steps closer together than a sample are seen as one.
+  int progressPositionsSeen = 0;
 };
 
 constexpr char kErrorBoxCaption[] = "Setup Selfextract";
