@@ -28,8 +28,8 @@ struct ArchiveEntry {
 };
 
 // Listed files and the main program pass through buffers of this size, read and written piece by
-// piece, and progress moves after each piece of a listed file. 4 MiB measured fastest under Wine
-// of 1, 2, 4 and 8 MiB.
+// piece, and progress moves after each piece of a listed file. Of 1, 2, 4 and 8 MiB, 4 MiB was the
+// fastest (sfxpack extract, which runs this code, of a 768 MiB setup program and a 1 GiB file).
 constexpr uint32_t kExtractPieceSize = 4u << 20;
 
 class SfxArchive {
