@@ -23,7 +23,7 @@ cp "$probe" "$setup"
 truncate -s $((256 * 1024 * 1024)) "$setup"
 mark "$setup" $((200 * 1024 * 1024 + 3)) "setup program marker"
 truncate -s $((1024 * 1024 * 1024)) "$big"
-for at in 0 $((4 * 1024 * 1024 - 5)) $((512 * 1024 * 1024 + 1)) $((1024 * 1024 * 1024 - 9)); do
+for at in 0 $((4 * 1024 * 1024 - 5)) $((512 * 1024 * 1024 + 1)) $((1024 * 1024 * 1024 - 32)); do
   mark "$big" "$at" "marker@$at"
 done
 touch -d @1600000000 "$big"

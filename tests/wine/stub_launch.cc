@@ -144,7 +144,7 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
   const DWORD start = GetTickCount();
   DWORD_PTR lastPosition = static_cast<DWORD_PTR>(-1);
   HWND bar = nullptr;
-  // Between the searches below, a found bar is read about every millisecond (PBM_GETPOS).
+  // Between the searches below, a found bar is read as often as it answers (PBM_GETPOS).
   auto sampleBar = [&](DWORD milliseconds) {
     if (!request.sampleProgressBar || bar == nullptr) return WaitForSingleObject(created.hProcess, milliseconds);
     const DWORD until = GetTickCount() + milliseconds;
@@ -156,11 +156,13 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
         if (lastPosition != static_cast<DWORD_PTR>(-1)) ++outcome.progressPositionsSeen;
         lastPosition = position;
       }
-      waited = WaitForSingleObject(created.hProcess, 1);
+      waited = WaitForSingleObject(created.hProcess, 0);
     } while (waited == WAIT_TIMEOUT && static_cast<int32_t>(until - GetTickCount()) > 0);
     return waited;
   };
-  while (sampleBar(20) == WAIT_TIMEOUT) {
+  // While a bar is sampled, the family's windows are searched only every half second: a search
+  // takes longer than a step of the bar.
+  while (sampleBar(request.sampleProgressBar && bar != nullptr ? 500 : 20) == WAIT_TIMEOUT) {
     AddDescendants(&family);
     BoxSearch search{&family, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));

@@ -28,7 +28,8 @@ struct LaunchRequest {
   // The program is killed at its first error box instead of having it answered, the way an
   // unattended deployment ends a run that waits for nobody.
   bool killAtFirstBox = false;
-  // Samples the position of the progress bar about every millisecond instead of every 20 ms.
+  // Samples the position of the progress bar as often as it answers, between searches for the
+  // family's windows every half second instead of every 20 ms.
   bool sampleProgressBar = false;
 };
 
