@@ -14,6 +14,14 @@ packages=(
 read -r -a extra <<<"${SFX_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")
 
+# Wine's 32-bit loader, for the shipped 32-bit stub's Wine tests: tried once a machine, never fatal.
+wine32() {
+  local cache=${SFX_CACHE:-$HOME/.cache/sfxstub}
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+  [ -e "$cache/wine32-unavailable" ] && [ -z "${SFX_RETRY_WINE32:-}" ] && return 0
+  bash "$(dirname "$0")/wine32.sh"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,6 +34,7 @@ if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-s
 fi
 
 if [ ${#missing[@]} -eq 0 ] && [ $need_src -eq 0 ]; then
+  wine32
   exit 0
 fi
 
@@ -50,3 +59,4 @@ $SUDO apt-get update -qq
 if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+wine32

@@ -111,6 +111,16 @@ uint32_t FileStream::DescriptorOffsetAfter(uint32_t moved) {
   return position + moved;
 }
 
+void FileStream::RecordWriteError() {
+#if defined(_WIN32)
+  if (_doserrno != 0) {
+    lastError = static_cast<uint32_t>(_doserrno);
+    return;
+  }
+#endif
+  RecordErrno(errno);
+}
+
 bool FileStream::OpenRead(const char* path, FileShare share) {
   if (open) {
     lastError = kErrorInvalidHandle;
@@ -190,10 +200,23 @@ bool FileStream::Write(const void* buffer, uint32_t count, uint32_t* transferred
     lastError = kErrorInvalidHandle;
     return false;
   }
+#if defined(_WIN32)
+  _doserrno = 0;
+#endif
   int result = SysWrite(descriptor, buffer, count);
+#if defined(_WIN32)
+  // The system may write part of the bytes and call that a success, as a disk that fills up does
+  // under Wine; the runtime then fails the whole write with EINVAL and no system error, losing both
+  // the count and the cause. The descriptor's offset still tells how far it got: that is a short
+  // write, as POSIX reports one, which the callers take for a full disk.
+  if (result == -1 && errno == EINVAL && _doserrno == 0 && position != 0xFFFFFFFFu) {
+    int64_t reached = SysSeek(descriptor, 0, SEEK_CUR);
+    if (reached > position && reached - position < count) result = static_cast<int>(reached - position);
+  }
+#endif
   if (transferred) *transferred = static_cast<uint32_t>(result);
   if (result == -1) {
-    RecordErrno(errno);
+    RecordWriteError();
     return false;
   }
   position = DescriptorOffsetAfter(static_cast<uint32_t>(result));

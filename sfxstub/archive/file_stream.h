@@ -29,6 +29,8 @@ class FileStream : public ByteStream {
   // Stops early only at the end of the file. A failed system read fails the whole Read: false, with
   // LastError the system's error and transferred the bytes that arrived before it.
   bool Read(void* buffer, uint32_t count, uint32_t* transferred) override;
+  // A write the system cuts short (a full disk) succeeds with transferred below count; a failed one
+  // keeps the system's own error code where the runtime has it.
   bool Write(const void* buffer, uint32_t count, uint32_t* transferred) override;
   // A zero-filled heap block of count bytes, then read from position: bytes past the end stay zero.
   // Null when the block cannot be had (LastError 8) or the read fails (LastError the read's error).
@@ -52,6 +54,7 @@ class FileStream : public ByteStream {
   bool FinishOpen();
   void RecordErrno(int error);
   void RecordReadError();
+  void RecordWriteError();
   uint32_t DescriptorOffsetAfter(uint32_t moved);
 
   bool open = false;

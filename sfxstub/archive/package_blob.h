@@ -24,6 +24,25 @@ constexpr uint32_t kMaxPackageBlobSize = 0x7FFFFFFF;
 // not reach from packed size bytes with 0x20000011, before any allocation.
 ResultCode ReadPackageBlob(ByteStream& stream, HeapBlock* buffer, uint32_t* length);
 
+struct PackageBlobHeader {
+  uint32_t unpackedSize = 0;
+  uint32_t packedSize = 0;
+};
+
+// The header of the blob of size bytes that starts at stream's position, with the checks
+// ReadPackageBlob makes before it allocates: 0 with the stream just after the header, 8 or 0x20000011.
+ResultCode ReadPackageBlobHeader(ByteStream& stream, uint32_t size, PackageBlobHeader* header);
+
+// Inflates the zlib data that follow a header just read into output, in pieces: the packed bytes are
+// read and the inflated bytes written through two fixed buffers of pieceSize bytes, so memory does
+// not grow with the blob. *written receives the bytes written. Returns 0; 0x20000011 when the data
+// are corrupt, end early, fail their Adler-32 check or inflate past unpacked size; 8 when the buffers
+// cannot be had; kErrorReadFault when a read of stream fails (its own error tells why) and
+// kErrorWriteFault when a write to output fails or comes up short. What was written stays: the caller
+// owns output.
+ResultCode InflatePackageBlob(ByteStream& stream, const PackageBlobHeader& header, ByteStream& output,
+                              uint32_t pieceSize, uint32_t* written);
+
 }  // namespace sfx
 
 #endif  // SFXSTUB_ARCHIVE_PACKAGE_BLOB_H_

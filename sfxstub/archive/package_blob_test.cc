@@ -124,6 +124,65 @@ TEST(PackageBlob, CutShortAnywhereNeverSucceeds) {
   }
 }
 
+// The streaming reader over memory: output lands in a block of capacity bytes.
+ResultCode Inflate(Bytes& blob, uint32_t pieceSize, size_t capacity, Bytes* out) {
+  MemoryStream stream;
+  stream.Attach(blob.data(), static_cast<uint32_t>(blob.size()));
+  PackageBlobHeader header;
+  ResultCode result = ReadPackageBlobHeader(stream, static_cast<uint32_t>(blob.size()), &header);
+  if (result != kOk) return result;
+  out->assign(capacity + 1, 0);
+  MemoryStream output;
+  output.Attach(out->data(), static_cast<uint32_t>(capacity));
+  uint32_t written = 0;
+  result = InflatePackageBlob(stream, header, output, pieceSize, &written);
+  out->resize(written);
+  return result;
+}
+
+TEST(PackageBlob, InflatesInPiecesOfAnySize) {
+  Bytes data = test::NoiseBytes(20000, 12);
+  for (size_t i = 0; i < data.size(); i += 2) data[i] = 'z';
+  Bytes blob = MakeBlob(data);
+  for (uint32_t piece : {1u, 7u, 4096u, 20000u, 1u << 20}) {
+    Bytes out;
+    ASSERT_EQ(Inflate(blob, piece, data.size(), &out), kOk) << piece;
+    EXPECT_TRUE(out == data) << piece;
+  }
+}
+
+TEST(PackageBlob, StreamedDamageAndShortOutputAreReported) {
+  const Bytes data = test::NoiseBytes(9000, 13);
+  const Bytes good = MakeBlob(data);
+  struct Case {
+    const char* what;
+    void (*damage)(Bytes& blob);
+    size_t capacity;
+    ResultCode expected;
+  };
+  const Case cases[] = {
+      {"data that end early",
+       [](Bytes& b) {
+         b.resize(b.size() - 100);
+         PutU32(&b, 20, static_cast<uint32_t>(b.size() - 24));
+       },
+       9000, kDamagedPackage},
+      {"more than the declared size", [](Bytes& b) { PutU32(&b, 16, 8999); }, 9000, kDamagedPackage},
+      {"a wrong Adler-32", [](Bytes& b) { b.back() ^= 0x10; }, 9000, kDamagedPackage},
+      {"a broken deflate code", [](Bytes& b) { b[30] ^= 0x55; }, 9000, kDamagedPackage},
+      {"an output that takes fewer bytes than given", [](Bytes&) {}, 5000, kErrorWriteFault},
+      {"packed size past the blob", [](Bytes& b) { PutU32(&b, 20, static_cast<uint32_t>(b.size())); }, 9000,
+       kErrorNotEnoughMemory},
+  };
+  for (const Case& c : cases) {
+    Bytes blob = good;
+    c.damage(blob);
+    Bytes out;
+    EXPECT_EQ(Inflate(blob, 1000, c.capacity, &out), c.expected) << c.what;
+    EXPECT_LE(out.size(), c.capacity) << c.what;
+  }
+}
+
 TEST(PackageBlob, ReadsFromAFileStreamToo) {
   test::ScratchDir dir;
   Bytes data = test::NoiseBytes(10000, 2);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "sfxstub/archive/heap_block.h"
@@ -33,7 +34,7 @@ constexpr uint32_t kTagPointer = Tag("PTRL");
 
 constexpr char kExtractMode[] = "extract";
 constexpr uint32_t kVerifySignatureKinds = 2;
-// No 32-bit process can hold a block this large; refuse it before allocating.
+// No listed file of a package the stub can address is this large.
 constexpr uint32_t kMaxBlock = 0x7FFFFFFF;
 
 struct ChunkHeader {
@@ -216,19 +217,19 @@ ResultCode SfxArchive::ExtractMainProgram(const char* destination) {
 ResultCode SfxArchive::ExtractMainProgram(ByteStream& output) {
   // The program that will run must come from the signed bytes.
   if (!WithinSignedRange(mainProgramOffset, mainProgramSize, signedLength)) return kErrorFileInvalid;
-  stream.Seek(static_cast<int32_t>(mainProgramOffset), kSeekSet);
-  HeapBlock program;
-  uint32_t programLength = 0;
-  {
-    AcquiredBlock<FileStream> packed(stream, mainProgramSize);
-    if (!packed) return stream.LastError();
-    MemoryStream blob;
-    if (!blob.Attach(packed.get(), mainProgramSize)) return kErrorFileInvalid;
-    if (ReadPackageBlob(blob, &program, &programLength) != kOk) return kErrorFileInvalid;
+  if (stream.Seek(static_cast<int32_t>(mainProgramOffset), kSeekSet) != mainProgramOffset) {
+    return stream.LastError();
   }
+  PackageBlobHeader header;
+  if (ReadPackageBlobHeader(stream, mainProgramSize, &header) != kOk) return kErrorFileInvalid;
   uint32_t written = 0;
-  bool ok = output.Write(program.get(), programLength, &written) && written == programLength;
-  return ok ? kOk : kErrorCannotMake;
+  switch (InflatePackageBlob(stream, header, output, kExtractPieceSize, &written)) {
+    case kOk: return kOk;
+    case kErrorReadFault: return stream.LastError();
+    case kErrorWriteFault: return kErrorCannotMake;
+    case kErrorNotEnoughMemory: return kErrorNotEnoughMemory;
+    default: return kErrorFileInvalid;
+  }
 }
 
 ResultCode SfxArchive::ExtractFiles(const char* directory) {
@@ -244,26 +245,42 @@ ResultCode SfxArchive::ExtractFiles(const char* directory) {
 
 ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& entry) {
   if (entry.size > kMaxBlock) return kErrorNotEnoughMemory;
+  const uint32_t pieceSize = entry.size < kExtractPieceSize ? entry.size : kExtractPieceSize;
+  HeapBlock piece(static_cast<uint8_t*>(std::malloc(pieceSize ? pieceSize : 1)));
+  if (!piece) return kErrorNotEnoughMemory;
   stream.Seek(static_cast<int32_t>(entry.offset), kSeekSet);
-  AcquiredBlock<FileStream> block(stream, entry.size);
-  if (!block) return stream.LastError();  // 8, or the error of a read that failed
   Text path = JoinPath(directory, entry.name.c_str());
   FileStream output;
   // Never into a name that exists: what stands there is not this run's.
   if (!output.OpenNew(path.c_str())) return output.LastError();
-  uint32_t written = 0;
-  bool ok = output.Write(block.get(), entry.size, &written) && written == entry.size;
+  ResultCode result = kOk;
+  for (uint32_t remaining = entry.size; remaining > 0 && result == kOk;) {
+    const uint32_t want = remaining < pieceSize ? remaining : pieceSize;
+    uint32_t got = 0;
+    if (!stream.Read(piece.get(), want, &got)) {
+      result = stream.LastError();  // never zeros in place of bytes that failed to read
+      break;
+    }
+    std::memset(piece.get() + got, 0, want - got);  // only bytes past the end of the file are missing
+    uint32_t written = 0;
+    if (!output.Write(piece.get(), want, &written) || written != want) {
+      // A short write that the system did not call an error means the disk filled up.
+      result = output.LastError() != kOk ? output.LastError() : kErrorDiskFull;
+      break;
+    }
+    remaining -= want;
+    ProgressStep(static_cast<int32_t>(want));
+  }
   // The times go on through the open file: by name after the close, they could land on whatever
   // was put at the name meanwhile (a link, followed). A failure to set them is not an error.
-  if (ok) output.SetTimes(entry.time);
+  if (result == kOk) output.SetTimes(entry.time);
   output.Close();
-  if (ok) {
-    ProgressStep(static_cast<int32_t>(entry.size));
-    return kOk;
+  if (result != kOk) {
+    std::remove(path.c_str());
+    return result;
   }
-  std::remove(path.c_str());
-  // A short write that the system did not call an error means the disk filled up.
-  return output.LastError() != kOk ? output.LastError() : kErrorDiskFull;
+  if (entry.size == 0) ProgressStep(0);
+  return kOk;
 }
 
 }  // namespace sfx

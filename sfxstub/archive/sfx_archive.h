@@ -27,6 +27,11 @@ struct ArchiveEntry {
   uint32_t time = 0;
 };
 
+// Listed files and the main program pass through buffers of this size, read and written piece by
+// piece, and progress moves after each piece of a listed file. Of 1, 2, 4 and 8 MiB, 4 MiB was the
+// fastest (sfxpack extract, which runs this code, of a 768 MiB setup program and a 1 GiB file).
+constexpr uint32_t kExtractPieceSize = 4u << 20;
+
 class SfxArchive {
  public:
   // Verifies with the key built into the program.
@@ -43,15 +48,17 @@ class SfxArchive {
   // listed file whose bytes do not all lie inside the signed range), 0xFFFFFFFF (a "CMDP" chunk not 8
   // bytes long), or the error of a read that failed.
   ResultCode Open(const char* path);
-  // Decompresses the main program to destination, a new file (an existing name is refused with 82).
-  // Returns 0, 1006, 82, 8 or the error of a read that failed; no partial file stays.
+  // Inflates the main program to destination, a new file (an existing name is refused with 82), in
+  // pieces. Returns 0, 1006 (damaged), 82 (cannot create or write), 8 or the error of a read that
+  // failed; no partial file stays.
   ResultCode ExtractMainProgram(const char* destination);
   // The same into output, open for writing, which stays open (the caller may keep holding the file
   // it wrote). Returns 0, 1006, 82 (a write failed), 8 or the error of a read that failed.
   ResultCode ExtractMainProgram(ByteStream& output);
   // Writes every listed file into directory, in list order, each a new file (an existing name is
-  // refused with 183 and left as it is). Returns 0 or the first failure (a failed read of the
-  // package's bytes with its error).
+  // refused with 183 and left as it is), copied in pieces with a progress step after each. Returns 0
+  // or the first failure (a failed read of the package's bytes with its error), whose partial file
+  // is deleted.
   ResultCode ExtractFiles(const char* directory);
   ResultCode ExtractEntry(const char* directory, const ArchiveEntry& entry);
 

@@ -9,6 +9,8 @@
 
 #include "sfxstub/archive/file_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/archive/package_blob_writer.h"
+#include "tests/failing_read.h"
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
 #include "tools/sfxpack/package_layout.h"
@@ -237,6 +239,63 @@ TEST_F(OpenTest, MainProgramOutsideTheSignedBytesOrDamagedIsRefused) {
   ASSERT_EQ(second.Open(path.c_str()), kOk);
   EXPECT_EQ(second.ExtractMainProgram(dir.File("b").c_str()), kErrorFileInvalid);
   EXPECT_FALSE(test::FileExists(dir.File("b")));
+}
+
+// The main program is inflated into its file piece by piece: damage found after some pieces are
+// written (the data end early, run past the declared size, or fail the Adler-32 check) still fails
+// the extraction as damage, and the partial file goes.
+TEST_F(OpenTest, MainProgramDamagedPastItsFirstPiecesLeavesNoPartialFile) {
+  Bytes program(2 * kExtractPieceSize + 1000, 0);  // mostly zeros, so quick to pack
+  const Bytes noise = test::NoiseBytes(program.size() / 4096, 8);
+  for (size_t i = 0; i < noise.size(); ++i) program[i * 4096] = noise[i];
+  Bytes good;
+  ASSERT_EQ(WritePackageBlob(program.data(), static_cast<uint32_t>(program.size()), &good), kOk);
+  struct Case {
+    const char* what;
+    void (*damage)(Bytes& blob);
+  };
+  const Case cases[] = {
+      {"data that end early",
+       [](Bytes& blob) {
+         blob.resize(blob.size() - (blob.size() - 24) / 4);
+         PutU32(&blob, 20, static_cast<uint32_t>(blob.size() - 24));
+       }},
+      {"data that inflate past the declared size",
+       [](Bytes& blob) { PutU32(&blob, 16, static_cast<uint32_t>(2 * kExtractPieceSize + 999)); }},
+      {"a wrong Adler-32", [](Bytes& blob) { blob.back() ^= 0x01; }},
+  };
+  for (const Case& c : cases) {
+    Bytes blob = good;
+    c.damage(blob);
+    PackageLayout layout(Stub());
+    uint32_t offset = layout.AddRaw(blob);
+    ASSERT_EQ(layout.Finish(ChunkWriter()
+                                .AddText("MODE", "extract")
+                                .AddWords("CMDP", {offset, static_cast<uint32_t>(blob.size())})
+                                .bytes()),
+              kOk);
+    SfxArchive fresh(test::TestPublicKey());
+    test::WriteFileBytes(path, test::SignedPackage(layout.bytes(), kBinarySignature));
+    ASSERT_EQ(fresh.Open(path.c_str()), kOk) << c.what;
+    const std::string out = dir.File("setup.ovr");
+    EXPECT_EQ(fresh.ExtractMainProgram(out.c_str()), kErrorFileInvalid) << c.what;
+    EXPECT_FALSE(test::FileExists(out)) << c.what;
+  }
+}
+
+TEST_F(OpenTest, FailedReadOfTheMainProgramReturnsItsErrorAndLeavesNoPartialFile) {
+  PackageSpec spec;
+  spec.stub = Stub();
+  spec.mainProgram = test::NoiseBytes(kExtractPieceSize + 10, 9);  // two pieces of packed bytes
+  ByteVector package;
+  std::string error;
+  ASSERT_EQ(LayOutPackage(spec, &package, &error), kOk) << error;
+  ASSERT_EQ(OpenSigned(package), kOk);
+  const std::string out = dir.File("setup.ovr");
+  // The magic, the sizes' eight one-byte reads and the first piece pass; the second piece fails.
+  test::FailingRead failing(11);
+  EXPECT_EQ(archive.ExtractMainProgram(out.c_str()), test::kFailedReadError);
+  EXPECT_FALSE(test::FileExists(out));
 }
 
 TEST_F(OpenTest, MainProgramToAMissingFolderCannotBeMade) {

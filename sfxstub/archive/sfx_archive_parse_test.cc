@@ -1,6 +1,7 @@
 // The chunk walks and the extraction, over hand-made directories: no signature is involved here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -334,13 +335,82 @@ TEST_F(ExtractTest, FailedReadOfAListedFileFailsTheEntryInsteadOfWritingZeros) {
   ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
   AddEntry("first", 0, 10, 0);
   AddEntry("big", 0, static_cast<uint32_t>(big.size()), 0);
-  test::FailingRead failing(3);  // the first file, then the big one's second 8 MiB
+  test::FailingRead failing(3);  // the first file, then the big one's second piece
   EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), test::kFailedReadError);
   EXPECT_EQ(failing.reads(), 3);
   EXPECT_TRUE(test::FileExists(target.File("first")));
   EXPECT_FALSE(test::FileExists(target.File("big")));
-  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total " + std::to_string(10 + big.size()), "step 10"}));
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total " + std::to_string(10 + big.size()), "step 10",
+                                                      "step " + std::to_string(kExtractPieceSize)}));
 }
+
+// Listed files pass through a buffer of kExtractPieceSize bytes: what lands on disk and the steps the
+// bar receives, one per piece, whatever the size's place against the piece boundaries.
+TEST_F(ExtractTest, CopiesInPiecesWithAProgressStepAfterEach) {
+  constexpr uint32_t kPiece = kExtractPieceSize;
+  archive.stream.Close();
+  content = test::NoiseBytes(2 * kPiece + 100, 31);
+  test::WriteFileBytes(source.File("package"), content);
+  ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+  struct Case {
+    const char* what;
+    uint32_t offset, size;
+    std::vector<uint32_t> steps;
+  };
+  const Case cases[] = {
+      {"boundary inside the file", 7, kPiece + 50, {kPiece, 50}},
+      {"exactly one piece", 0, kPiece, {kPiece}},
+      {"three pieces, the last one running past the end of the package", kPiece + 100, 3 * kPiece - 1,
+       {kPiece, kPiece, kPiece - 1}},
+      {"zero bytes", 3, 0, {0}},
+  };
+  for (const Case& c : cases) {
+    archive.entries.clear();
+    listener.calls.clear();
+    AddEntry(c.what, c.offset, c.size, 0);
+    ASSERT_EQ(archive.ExtractFiles(target.path().c_str()), kOk) << c.what;
+    std::vector<std::string> expected = {"total " + std::to_string(c.size)};
+    for (uint32_t step : c.steps) expected.push_back("step " + std::to_string(step));
+    EXPECT_EQ(listener.calls, expected) << c.what;
+    Bytes want(content.begin() + std::min<size_t>(c.offset, content.size()),
+               content.begin() + std::min<size_t>(c.offset + size_t{c.size}, content.size()));
+    want.resize(c.size, 0);
+    EXPECT_TRUE(test::ReadFileBytes(target.File(c.what)) == want) << c.what;
+  }
+}
+
+// A failure inside a later piece: the pieces before it were written and reported, the partial file
+// goes, and the failure's own code comes back.
+TEST_F(ExtractTest, ReadErrorInTheThirdPieceDeletesThePartialFile) {
+  constexpr uint32_t kPiece = kExtractPieceSize;
+  archive.stream.Close();
+  test::WriteFileBytes(source.File("package"), test::NoiseBytes(3 * kPiece + 10, 5));
+  ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+  AddEntry("big", 0, 3 * kPiece + 10, 0);
+  test::FailingRead failing(3);
+  EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), test::kFailedReadError);
+  EXPECT_FALSE(test::FileExists(target.File("big")));
+  EXPECT_EQ(listener.calls, (std::vector<std::string>{"total " + std::to_string(3 * kPiece + 10),
+                                                      "step " + std::to_string(kPiece),
+                                                      "step " + std::to_string(kPiece)}));
+}
+
+#if !defined(_WIN32)
+TEST_F(ExtractTest, ShortWriteInTheMiddlePieceIsDiskFullAndDeletesThePartialFile) {
+  constexpr uint32_t kPiece = kExtractPieceSize;
+  archive.stream.Close();
+  test::WriteFileBytes(source.File("package"), test::NoiseBytes(3 * kPiece, 6));
+  ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+  AddEntry("big", 0, 3 * kPiece, 0);
+  EXPECT_EXIT(
+      {
+        if (!test::CapFileSizeOfThisProcess(kPiece + kPiece / 2)) std::_Exit(254);
+        std::_Exit(test::ExitStatusFor(archive.ExtractFiles(target.path().c_str())));
+      },
+      ::testing::ExitedWithCode(static_cast<int>(kErrorDiskFull)), "");
+  EXPECT_FALSE(test::FileExists(target.File("big")));
+}
+#endif
 
 TEST_F(ExtractTest, HugeSizeIsRefusedWithoutAllocating) {
   AddEntry("big", 0, 0x80000000u, 0);

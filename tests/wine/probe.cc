@@ -12,13 +12,16 @@
 //                         lingering program inherits and so holds until it ends
 //   readonly=NAME         mark NAME beside the program read-only
 //   gate=EVENT            after the report, wait until EVENT is set (at most a minute), then exit
+//   digest=NAME[,NAME...] report a digest of each of these files beside the program
+//   parent_memory=1       report the peak working set of the process that started it (the stub)
 //
 // Report of one run, UTF-8 whatever the code page (names and paths are read as UTF-16): "run=N",
 // "command_line=", "current_directory=", "module=", "temp=" (its TEMP), "progress_windows="
 // (process ids owning an "AniProgressClass" window when it started), "everyone_ace=FLAGS:MASK" for
 // each access entry of Everyone on its directory, "file=NAME<TAB>SIZE<TAB>MTIME" (MTIME: seconds
 // since 1970; SIZE "dir" for a directory) for each entry beside it, "held=yes|no" (linger_hold),
-// "linger_pid=", "exit=", "end".
+// "linger_pid=", "digest=NAME<TAB>HEX" (FNV-1a, 64 bits), "parent_peak_working_set=BYTES", "exit=",
+// "end".
 //
 // "sfx_probe --linger EVENT" waits until EVENT is set, at most a minute, and exits 0.
 //
@@ -28,7 +31,9 @@
 // strings, "icon_groups=", "icon_SIZE=WxH" for each size loaded, "extracted_256=WxH"; exits 0.
 #include <windows.h>
 #include <aclapi.h>
+#include <psapi.h>
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -179,6 +184,42 @@ bool WaitForEvent(const std::string& name) {
   return true;
 }
 
+// FNV-1a over the whole file, read in pieces; "unreadable" when it cannot be read.
+std::string FileDigest(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return "unreadable";
+  std::vector<unsigned char> buffer(1 << 20);
+  uint64_t hash = 14695981039346656037ull;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    for (size_t i = 0; i < n; ++i) hash = (hash ^ buffer[i]) * 1099511628211ull;
+  }
+  std::fclose(file);
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+// The peak working set of the process that started this one, 0 when it cannot be read.
+uint64_t ParentPeakWorkingSet() {
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  }
+  CloseHandle(snapshot);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, parent);
+  if (!process) return 0;
+  PROCESS_MEMORY_COUNTERS counters;
+  std::memset(&counters, 0, sizeof counters);
+  counters.cb = sizeof counters;
+  BOOL read = GetProcessMemoryInfo(process, &counters, sizeof counters);
+  CloseHandle(process);
+  return read ? counters.PeakWorkingSetSize : 0;
+}
+
 int Linger(const char* eventName) { return WaitForEvent(eventName) ? 0 : 1; }
 
 std::string IconSize(HICON icon) {
@@ -306,6 +347,17 @@ int main(int argc, char** argv) {
     }
     report += "linger_pid=" + std::to_string(StartLinger(linger, Value(control, "linger_event"))) + "\n";
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  }
+  const std::string digests = Value(control, "digest");
+  for (size_t at = 0; at < digests.size();) {
+    size_t comma = digests.find(',', at);
+    if (comma == std::string::npos) comma = digests.size();
+    const std::string name = digests.substr(at, comma - at);
+    report += "digest=" + name + "\t" + FileDigest(directory + "\\" + name) + "\n";
+    at = comma + 1;
+  }
+  if (!Value(control, "parent_memory").empty()) {
+    report += "parent_peak_working_set=" + std::to_string(ParentPeakWorkingSet()) + "\n";
   }
   char code[32];
   std::snprintf(code, sizeof code, "exit=0x%08X\n", exitCode);

@@ -144,6 +144,11 @@ std::vector<ProbeRun> ParseReport(const std::string& text) {
     }
     if (key == "held") run.held = value == "yes";
     if (key == "linger_pid") run.lingerPid = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+    if (key == "digest") {
+      const size_t tab = value.find('\t');
+      if (tab != std::string::npos) run.digests[value.substr(0, tab)] = value.substr(tab + 1);
+    }
+    if (key == "parent_peak_working_set") run.parentPeakWorkingSet = std::strtoull(value.c_str(), nullptr, 10);
     if (key == "exit") run.exitCode = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
   }
   return runs;

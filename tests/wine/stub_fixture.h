@@ -68,6 +68,8 @@ struct ProbeRun {
   std::map<std::string, SeenFile> files;
   bool held = false;  // the file named by linger_hold was opened for the lingering program
   uint32_t lingerPid = 0;
+  std::map<std::string, std::string> digests;  // name, FNV-1a 64 in hexadecimal (digest=)
+  uint64_t parentPeakWorkingSet = 0;           // the stub's, in bytes (parent_memory=)
   uint32_t exitCode = 0;
 
   std::string Directory() const { return Parent(module); }

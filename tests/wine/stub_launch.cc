@@ -67,6 +67,7 @@ struct BoxSearch {
   std::vector<HWND> boxes;
   bool progressWindow = false;
   std::string progressTitle;
+  HWND progressBar = nullptr;
 };
 
 // A window's title as UTF-8, whatever the code page.
@@ -91,6 +92,7 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
   if (std::strcmp(className, kProgressWindowClass) == 0) {
     search->progressWindow = true;
     search->progressTitle = TitleOf(window);
+    search->progressBar = FindWindowExA(window, nullptr, "msctls_progress32", nullptr);
   }
   return TRUE;
 }
@@ -150,7 +152,27 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
   std::map<HWND, DWORD> pressed;  // box, when OK was last pressed
   std::set<DWORD> family = {created.dwProcessId};
   const DWORD start = GetTickCount();
-  while (WaitForSingleObject(created.hProcess, 20) == WAIT_TIMEOUT) {
+  DWORD_PTR lastPosition = static_cast<DWORD_PTR>(-1);
+  HWND bar = nullptr;
+  // Between the searches below, a found bar is read as often as it answers (PBM_GETPOS).
+  auto sampleBar = [&](DWORD milliseconds) {
+    if (!request.sampleProgressBar || bar == nullptr) return WaitForSingleObject(created.hProcess, milliseconds);
+    const DWORD until = GetTickCount() + milliseconds;
+    DWORD waited = WAIT_TIMEOUT;
+    do {
+      DWORD_PTR position = 0;
+      if (SendMessageTimeoutA(bar, 0x0408 /* PBM_GETPOS */, 0, 0, SMTO_ABORTIFHUNG, 100, &position) &&
+          position != lastPosition) {
+        if (lastPosition != static_cast<DWORD_PTR>(-1)) ++outcome.progressPositionsSeen;
+        lastPosition = position;
+      }
+      waited = WaitForSingleObject(created.hProcess, 0);
+    } while (waited == WAIT_TIMEOUT && static_cast<int32_t>(until - GetTickCount()) > 0);
+    return waited;
+  };
+  // While a bar is sampled, the family's windows are searched only every half second: a search
+  // takes longer than a step of the bar.
+  while (sampleBar(request.sampleProgressBar && bar != nullptr ? 500 : 20) == WAIT_TIMEOUT) {
     AddDescendants(&family);
     BoxSearch search{&family, request.boxCaption, {}};
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
@@ -158,6 +180,7 @@ LaunchOutcome LaunchAndWatch(const LaunchRequest& request) {
       outcome.progressWindowSeen = true;
       outcome.progressWindowTitle = search.progressTitle;
     }
+    bar = search.progressBar;
     for (HWND box : search.boxes) {
       auto seen = pressed.find(box);
       if (seen == pressed.end()) {

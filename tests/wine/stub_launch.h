@@ -30,6 +30,9 @@ struct LaunchRequest {
   bool killAtFirstBox = false;
   // The caption of the error boxes to answer (a branded package's, set by sfxpack build --caption).
   std::string boxCaption = "Setup Selfextract";
+  // Samples the position of the progress bar as often as it answers, between searches for the
+  // family's windows every half second instead of every 20 ms.
+  bool sampleProgressBar = false;
 };
 
 struct LaunchOutcome {
@@ -43,6 +46,9 @@ struct LaunchOutcome {
   // 20 ms or so): a window that lives shorter than that may be missed.
   bool progressWindowSeen = false;
   std::string progressWindowTitle;  // its title at the first poll that saw it, UTF-8
+  // With sampleProgressBar: how many times the bar was seen at a new position. Each change is at least
+  // one step the bar received; steps closer together than a sample are seen as one.
+  int progressPositionsSeen = 0;
 };
 
 constexpr char kErrorBoxCaption[] = "Setup Selfextract";

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/security/private_folder.h"
+#include "tools/sfxpack/signing/signature_records.h"
+
 
 namespace sfx {
 namespace {
@@ -53,6 +56,174 @@ bool WriteChecked(PrivateFolder& folder, const ByteVector& bytes, const std::str
   if (!folder.WriteFile(name, bytes, error) || !folder.ReadFile(name, &written, error)) return false;
   if (written != bytes) {
     *error = name + ": does not read back as written";
+    return false;
+  }
+  return true;
+}
+
+bool SeekFile(std::FILE* file, uint64_t offset) {
+#if defined(_WIN32)
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+constexpr size_t kPieceSize = 1u << 20;
+// The PE header fields a code signer changes lie in the stub's first bytes.
+constexpr size_t kHeadSize = 64u << 10;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Bytes [from, to) of path in pieces of at most kPieceSize, each handed to use with its offset.
+bool ForEachPiece(const std::string& path, uint64_t from, uint64_t to,
+                  const std::function<bool(uint64_t offset, const uint8_t* bytes, size_t length)>& use,
+                  std::string* error) {
+  UniqueFile file(std::fopen(path.c_str(), "rb"));
+  if (!file || (from != 0 && !SeekFile(file.get(), from))) {
+    *error = path + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  ByteVector buffer(kPieceSize);
+  for (uint64_t at = from; at < to;) {
+    const size_t want = to - at < kPieceSize ? static_cast<size_t>(to - at) : kPieceSize;
+    if (std::fread(buffer.data(), 1, want, file.get()) != want) {
+      *error = path + ": cannot read (" + (std::ferror(file.get()) ? std::strerror(errno) : "it is shorter") + ")";
+      return false;
+    }
+    if (!use(at, buffer.data(), want)) return false;
+    at += want;
+  }
+  return true;
+}
+
+// The unsigned package's first bytes, with the offsets of the fields a code signer changes.
+struct PackageHead {
+  ByteVector bytes;
+  PeSigningFields fields;
+};
+
+bool ReadPackageHead(const UnsignedPackageFile& package, PackageHead* head, std::string* error) {
+  if (!ReadFilePrefix(package.path, kHeadSize, &head->bytes, error)) return false;
+  if (!ReadPeSigningFields(head->bytes, &head->fields) || head->fields.entryAt + 8 > head->bytes.size() ||
+      head->fields.checksumAt + 4 > head->bytes.size()) {
+    *error = "no PE image with a certificate-table entry (a PE32 or PE32+ header, 5 data directories)";
+    return false;
+  }
+  return true;
+}
+
+// The package's head with the entry and the checksum set, as a code signer sees or leaves them.
+bool HeadWith(const PackageHead& head, uint32_t tableOffset, uint32_t tableSize, ByteVector* bytes,
+              std::string* error) {
+  *bytes = head.bytes;
+  return WritePeSigningFields(bytes, tableOffset, tableSize, 0, error);
+}
+
+// The record over the package signed with the entry (tableOffset, tableSize) and a checksum of 0.
+bool RecordOver(const UnsignedPackageFile& package, const PackageHead& head, uint32_t tableOffset,
+                uint32_t tableSize, const RecordMaker& makeRecord, ByteVector* record, std::string* error) {
+  ByteVector signedHead;
+  if (!HeadWith(head, tableOffset, tableSize, &signedHead, error)) return false;
+  RecordDigest digest(kBinarySignature);
+  digest.Update(signedHead.data(), signedHead.size());
+  auto add = [&](uint64_t, const uint8_t* bytes, size_t length) {
+    digest.Update(bytes, length);
+    return true;
+  };
+  if (!ForEachPiece(package.path, signedHead.size(), package.size, add, error)) return false;
+  uint8_t value[kDigestBytes];
+  digest.Final(value);
+  return makeRecord(value, record, error);
+}
+
+// The file a code signer signs: the package with the entry empty, then record.
+bool WriteHanded(const UnsignedPackageFile& package, const PackageHead& head, const ByteVector& record,
+                 const std::string& path, std::string* error) {
+  if (package.size + record.size() > kMaxPackageSize) {
+    *error = "the package would reach 2 GiB, which the stub cannot read";
+    return false;
+  }
+  ByteVector handedHead;
+  ReplacingFile file;
+  if (!HeadWith(head, 0, 0, &handedHead, error) || !file.Open(path, error) ||
+      !file.Write(handedHead.data(), handedHead.size(), error)) {
+    return false;
+  }
+  auto copy = [&](uint64_t, const uint8_t* bytes, size_t length) { return file.Write(bytes, length, error); };
+  return ForEachPiece(package.path, handedHead.size(), package.size, copy, error) &&
+         file.Write(record.data(), record.size(), error) && file.Commit(error);
+}
+
+// Why output is not input code-signed (empty when it is): the bytes before the table must be the
+// input's, apart from the checksum and the entry (in.fields), and up to 7 zero bytes of padding
+// after its end, and a table must end the file. fields receives output's header fields.
+std::string CodeSignerOutputProblem(const std::string& input, uint64_t inputSize, const PackageHead& in,
+                                    const std::string& output, PeSigningFields* fields, std::string* error) {
+  uint64_t outputSize = 0;
+  ByteVector outputHead;
+  if (!RegularFileSize(output, &outputSize, error) || !ReadFilePrefix(output, kHeadSize, &outputHead, error)) {
+    return "it cannot be read back (" + *error + ")";
+  }
+  if (!ReadPeSigningFields(outputHead, fields)) return "its output is no PE image";
+  if (fields->tableOffset == 0 || fields->tableSize == 0) return "its output has no certificate table";
+  const uint64_t table = fields->tableOffset;
+  if (table + fields->tableSize != outputSize) {
+    return "its certificate table (offset " + Number(table) + ", " + Number(fields->tableSize) +
+           " bytes) does not end its output (" + Number(outputSize) + " bytes)";
+  }
+  if (table < inputSize || table - inputSize >= kTableAlignment) {
+    return "its certificate table starts at " + Number(table) + ", not within 7 bytes after the end of its input (" +
+           Number(inputSize) + ")";
+  }
+  UniqueFile original(std::fopen(input.c_str(), "rb"));
+  if (!original) return "its input cannot be read back";
+  ByteVector theirs(kPieceSize);
+  std::string problem;
+  auto compare = [&](uint64_t at, const uint8_t* bytes, size_t length) {
+    if (std::fread(theirs.data(), 1, length, original.get()) != length) {
+      problem = "its input cannot be read back";
+      return false;
+    }
+    if (std::memcmp(theirs.data(), bytes, length) == 0) return true;
+    for (size_t i = 0; i < length; ++i) {
+      if (bytes[i] != theirs[i] && !InsideField(at + i, in.fields.checksumAt, 4) &&
+          !InsideField(at + i, in.fields.entryAt, 8)) {
+        problem = "it changed byte " + Number(at + i) +
+                  " of its input (only the checksum and the certificate-table entry may change)";
+        return false;
+      }
+    }
+    return true;
+  };
+  std::string readError;
+  if (!ForEachPiece(output, 0, inputSize, compare, &readError)) return problem.empty() ? readError : problem;
+  auto zeros = [&](uint64_t at, const uint8_t* bytes, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      if (bytes[i] != 0) {
+        problem = "a nonzero byte at " + Number(at + i) + " lies between its input and the certificate table";
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!ForEachPiece(output, inputSize, table, zeros, &readError)) return problem.empty() ? readError : problem;
+  return "";
+}
+
+// Puts 0 into the checksum of the file at path, in place, and reads it back.
+bool ZeroChecksum(const std::string& path, uint64_t checksumAt, std::string* error) {
+  UniqueFile file(std::fopen(path.c_str(), "r+b"));
+  const uint8_t zero[4] = {0, 0, 0, 0};
+  uint8_t back[4] = {1, 1, 1, 1};
+  if (!file || !SeekFile(file.get(), checksumAt) ||
+      std::fwrite(zero, 1, 4, file.get()) != 4 || std::fflush(file.get()) != 0 ||
+      !SeekFile(file.get(), checksumAt) ||
+      std::fread(back, 1, 4, file.get()) != 4 || std::memcmp(back, zero, 4) != 0) {
+    *error = path + ": cannot put the checksum back to 0: " + std::strerror(errno);
     return false;
   }
   return true;
@@ -109,41 +280,18 @@ uint64_t CertificateTableOffsetAfter(uint64_t size) {
   return (size + kTableAlignment - 1) / kTableAlignment * kTableAlignment;
 }
 
-bool SignOverCertificateEntry(const ByteVector& package, uint32_t tableOffset, uint32_t tableSize,
-                              const RecordSigner& sign, ByteVector* signedPackage, ByteVector* handed,
-                              std::string* error) {
-  ByteVector bytes = package;
-  if (!WritePeSigningFields(&bytes, tableOffset, tableSize, 0, error) || !sign(&bytes, error)) return false;
-  *handed = bytes;
-  if (!WritePeSigningFields(handed, 0, 0, 0, error)) return false;
-  *signedPackage = std::move(bytes);
+bool WriteAwaitingCodeSignature(const UnsignedPackageFile& package, uint32_t tableOffset, uint32_t tableSize,
+                                const RecordMaker& makeRecord, const std::string& out, uint64_t* size,
+                                std::string* error) {
+  PackageHead head;
+  ByteVector record;
+  if (!ReadPackageHead(package, &head, error) ||
+      !RecordOver(package, head, tableOffset, tableSize, makeRecord, &record, error) ||
+      !WriteHanded(package, head, record, out, error)) {
+    return false;
+  }
+  *size = package.size + record.size();
   return true;
-}
-
-std::string CheckCodeSignerOutput(const ByteVector& input, const ByteVector& output, PeSigningFields* fields) {
-  PeSigningFields in;
-  if (!ReadPeSigningFields(input, &in)) return "its input is no PE image";
-  if (!ReadPeSigningFields(output, fields)) return "its output is no PE image";
-  if (fields->tableOffset == 0 || fields->tableSize == 0) return "its output has no certificate table";
-  const uint64_t table = fields->tableOffset;
-  if (table + fields->tableSize != output.size()) {
-    return "its certificate table (offset " + Number(table) + ", " + Number(fields->tableSize) +
-           " bytes) does not end its output (" + Number(output.size()) + " bytes)";
-  }
-  if (table < input.size() || table - input.size() >= kTableAlignment) {
-    return "its certificate table starts at " + Number(table) + ", not within 7 bytes after the end of its input (" +
-           Number(input.size()) + ")";
-  }
-  for (uint64_t i = 0; i < input.size(); ++i) {
-    if (output[i] != input[i] && !InsideField(i, in.checksumAt, 4) && !InsideField(i, in.entryAt, 8)) {
-      return "it changed byte " + Number(i) + " of its input (only the checksum and the certificate-table "
-             "entry may change)";
-    }
-  }
-  for (uint64_t i = input.size(); i < table; ++i) {
-    if (output[i] != 0) return "a nonzero byte at " + Number(i) + " lies between its input and the certificate table";
-  }
-  return "";
 }
 
 std::string ExpandSignerCommand(const std::string& command, const std::string& in, const std::string& out) {
@@ -162,30 +310,35 @@ std::string ExpandSignerCommand(const std::string& command, const std::string& i
   return expanded;
 }
 
-bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const DsaPublicKey& key,
+bool CodeSignPackage(const UnsignedPackageFile& package, const RecordMaker& makeRecord, const DsaPublicKey& key,
                      CodeSigningRun* run, std::string* error) {
-  const uint64_t tableOffset = CertificateTableOffsetAfter(package.size() + kBinarySignatureRecordSize);
+  const uint64_t tableOffset = CertificateTableOffsetAfter(package.size + kBinarySignatureRecordSize);
   if (tableOffset > kMaxPackageSize) {
     *error = "the package would reach 2 GiB, which the stub cannot read";
     return false;
   }
-  // Signers that pick the file's format by its name see an .exe.
+  PackageHead head;
+  if (!ReadPackageHead(package, &head, error)) return false;
+  // The command runs in a folder of this run's alone, on plain names there (signers that pick the
+  // file's format by its name see an .exe); the folder and all it holds never outlive the call.
   PrivateFolder folder;
   if (!folder.Create(run->out, error)) return false;
+  const std::string inPath = folder.path() + "/" + kSignerInput;
+  const std::string outPath = folder.path() + "/" + kSignerOutput;
   uint32_t tableSize = run->firstGuess;
   for (int round = 1; round <= run->maxRounds; ++round) {
     const std::string prefix = "code signing, round " + Number(round) + ": ";
-    ByteVector signedPackage, handed, output;
     // Without a size to try, the first round signs over an empty entry only to learn the size.
     const uint32_t entryOffset = tableSize != 0 ? static_cast<uint32_t>(tableOffset) : 0;
-    // Each round hands the command a new input and takes a new output; the last round's are gone.
+    ByteVector record;
     folder.RemoveFile(kSignerInput);
-    folder.RemoveFile(kSignerOutput);
-    if (!SignOverCertificateEntry(package, entryOffset, tableSize, sign, &signedPackage, &handed, error) ||
-        !folder.WriteFile(kSignerInput, handed, error)) {
+    if (!RecordOver(package, head, entryOffset, tableSize, makeRecord, &record, error) ||
+        !WriteHanded(package, head, record, inPath, error)) {
       *error = prefix + *error;
       return false;
     }
+    const uint64_t handedSize = package.size + record.size();
+    folder.RemoveFile(kSignerOutput);
     const std::string command = ExpandSignerCommand(run->command, kSignerInput, kSignerOutput);
     // The command is not repeated in errors: it may hold a password.
     std::string verdict = folder.Run(command);
@@ -193,33 +346,34 @@ bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const 
       *error = prefix + "the signing command " + verdict;
       return false;
     }
-    std::string readError;
-    if (!folder.ReadFile(kSignerOutput, &output, &readError)) {
-      *error = prefix + "the signing command wrote nothing to {out} (" + readError + ")";
+    if (!IsRegularFile(outPath)) {
+      *error = prefix + "the signing command wrote nothing to {out} (" + kSignerOutput + ": no such file)";
       return false;
     }
     PeSigningFields fields;
-    std::string wrong = CheckCodeSignerOutput(handed, output, &fields);
+    std::string readError;
+    std::string wrong = CodeSignerOutputProblem(inPath, handedSize, head, outPath, &fields, &readError);
     if (!wrong.empty()) {
       *error = prefix + "the signing command's output is not its input code-signed: " + wrong;
       return false;
     }
     run->tableSizes.push_back(fields.tableSize);
     if (fields.tableOffset == entryOffset && fields.tableSize == tableSize) {
-      PutU32(&output, fields.checksumAt, 0);
-      if (!std::equal(signedPackage.begin(), signedPackage.end(), output.begin())) {
-        *error = prefix + "the code-signed package does not start with the package signed";
+      // Apart from the checksum, the output's first handedSize bytes are the file handed to the
+      // signer with the entry the record covers: the package signed.
+      const uint64_t outputSize = uint64_t{fields.tableOffset} + fields.tableSize;
+      std::string wrongSignature;
+      if (outputSize > kMaxPackageSize) {
+        *error = prefix + "the code-signed package would reach 2 GiB, which the stub cannot read";
         return false;
       }
-      // What is written to out is the signer's output with the checksum zeroed, verified first.
-      std::string wrongSignature;
-      if (!WriteChecked(folder, output, kCheckedPackage, error) ||
-          !(wrongSignature = OwnSignatureFailure(folder.path() + "/" + kCheckedPackage, key)).empty() ||
-          !WriteWholeFile(run->out, output, error)) {
+      if (!ZeroChecksum(outPath, head.fields.checksumAt, error) ||
+          !(wrongSignature = OwnSignatureFailure(outPath, key)).empty() ||
+          !RenameFile(outPath, run->out, error)) {
         *error = prefix + (wrongSignature.empty() ? *error : wrongSignature);
         return false;
       }
-      run->size = output.size();
+      run->size = outputSize;
       return true;
     }
     if (fields.tableOffset != tableOffset) {

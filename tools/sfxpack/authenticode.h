@@ -33,19 +33,21 @@ bool RemoveCertificateTable(ByteVector* stub, uint32_t* removedSize, std::string
 // Where a code signer puts its table after a file of size bytes: the next multiple of 8.
 uint64_t CertificateTableOffsetAfter(uint64_t size);
 
-// Appends the package's own record to bytes, signing every byte of them.
-using RecordSigner = std::function<bool(ByteVector* bytes, std::string* error)>;
+// The package's own record over a digest of the bytes before it (the binary kind).
+using RecordMaker = std::function<bool(const uint8_t digest[16], ByteVector* record, std::string* error)>;
 
-// The package (laid out, no record yet) signed over the entry (tableOffset, tableSize) and a checksum
-// of 0, in signed; handed is the same with the entry empty, the file a code signer signs.
-bool SignOverCertificateEntry(const ByteVector& package, uint32_t tableOffset, uint32_t tableSize,
-                              const RecordSigner& sign, ByteVector* signedPackage, ByteVector* handed,
-                              std::string* error);
+// An unsigned package (no record yet), written once to a file: the code-signing flows read it there
+// in pieces, so their memory does not grow with the package.
+struct UnsignedPackageFile {
+  std::string path;
+  uint64_t size = 0;
+};
 
-// Why output is not input code-signed (empty when it is): the bytes before the table must be the
-// input's, apart from the checksum, the entry and up to 7 zero bytes of padding after its end, and a
-// table must end the file. fields receives output's header fields.
-std::string CheckCodeSignerOutput(const ByteVector& input, const ByteVector& output, PeSigningFields* fields);
+// Writes to out the package signed over the entry (tableOffset, tableSize) and a checksum of 0, with
+// the entry empty: the file a code signer signs. *size receives its size.
+bool WriteAwaitingCodeSignature(const UnsignedPackageFile& package, uint32_t tableOffset, uint32_t tableSize,
+                                const RecordMaker& makeRecord, const std::string& out, uint64_t* size,
+                                std::string* error);
 
 // COMMAND with {in} and {out} replaced by in and out as they stand: the plain names of the two files
 // in the private folder the command runs in, which need no quoting.
@@ -62,10 +64,10 @@ struct CodeSigningRun {
 
 // Runs the command until the table it writes is the one the package's record covers, then puts the
 // checksum back to 0, checks that nothing else differs from what it wrote and that the package's own
-// signature verifies with key, and only then writes run->out. The command runs in a private folder
-// made beside run->out (PrivateFolder), on "in.exe" and "out.exe" there; the folder and all it holds
-// never outlive the call. Errors name the round.
-bool CodeSignPackage(const ByteVector& package, const RecordSigner& sign, const DsaPublicKey& key,
+// signature verifies with key, and only then renames the result onto run->out. The command runs in a
+// private folder made beside run->out (PrivateFolder), on "in.exe" and "out.exe" there; the folder and
+// all it holds never outlive the call. Errors name the round.
+bool CodeSignPackage(const UnsignedPackageFile& package, const RecordMaker& makeRecord, const DsaPublicKey& key,
                      CodeSigningRun* run, std::string* error);
 
 // The second step of signing by hand: signed is what the code signer made of a file written by

@@ -1,12 +1,15 @@
-// Writes a signed package file in one pass: the stub, the prefix block and the compressed setup
-// program from memory, then the listed files copied from their sources in bounded chunks, the
-// directory, the trailer and the signature record, every byte digested on its way out. The listed
-// files are read twice, in the same chunks: once for the prefix block, which goes before them. The memory a build takes grows with the
-// stub and the setup program, not with the listed files.
+// Writes a signed package file in one pass: the stub and the prefix block from memory, the setup
+// program compressed as a stream (through a temporary file, so that the blob's size is known before
+// its header is written), the listed files copied from their sources in bounded chunks, the
+// directory, the trailer and the signature record, every byte digested on its way out. The setup
+// program and the listed files are read twice, in the same chunks: once for the prefix block, which
+// goes before them. The memory a build takes does not grow with the setup program or the listed
+// files.
 #ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
 #define SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,7 @@ struct ListedSource {
 
 struct StreamedPackage {
   ByteVector stub;  // stamped, with its own signature record
-  ByteVector mainProgram;
+  ListedSource mainProgram;  // its path and measured size; the name is not used
   std::string commandTemplate;
   std::vector<ListedSource> files;
 };
@@ -40,6 +43,15 @@ constexpr size_t kCopyChunkSize = 1u << 20;
 // false with a one-line error; *size receives the file's size.
 bool WritePackageFile(const StreamedPackage& package, const SigningKey& signer, SignatureKind kind,
                       const std::string& out, uint64_t* size, std::string* error);
+
+// Where the unsigned package's bytes go, in order.
+using PackageSink = std::function<bool(const uint8_t* bytes, size_t length, std::string* error)>;
+
+// The unsigned package (no record) for package, through sink: the same bytes as
+// MakePrefixBlock and LayOutPackage give. *size receives the unsigned size, checked against the
+// 2 GiB limit with room for recordSize bytes after it.
+bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& signer, uint32_t recordSize,
+                          const PackageSink& sink, uint64_t* size, std::string* error);
 
 }  // namespace sfx
 

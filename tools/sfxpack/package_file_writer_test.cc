@@ -22,9 +22,13 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
       {"big.bin", test::NoiseBytes(2 * kCopyChunkSize + 12345, 5)}, {"empty.txt", {}}, {"small.txt", test::BytesOf("abc")}};
   StreamedPackage streamed;
   streamed.stub = test::BytesOf("MZ stub bytes and its record");
-  streamed.mainProgram = test::NoiseBytes(5000, 6);
+  // A setup program that crosses the copy chunk too, compressible, as programs are.
+  Bytes program = test::NoiseBytes(kCopyChunkSize + 5000, 6);
+  for (size_t i = 0; i < program.size(); i += 2) program[i] = 0;
+  test::WriteFileBytes(dir.File("setup.exe"), program);
+  streamed.mainProgram = {"", dir.File("setup.exe"), program.size(), 0};
   streamed.commandTemplate = "/q %CMDLINE%";
-  PackageSpec spec{streamed.stub, {}, streamed.mainProgram, streamed.commandTemplate, {}};
+  PackageSpec spec{streamed.stub, {}, program, streamed.commandTemplate, {}};
   uint32_t time = 1000000000;
   for (const auto& [name, bytes] : sources) {
     test::WriteFileBytes(dir.File(name), bytes);
@@ -51,7 +55,8 @@ TEST(WritePackageFile, SourceThatChangedSizeLeavesNoOutput) {
   test::WriteFileBytes(dir.File("a.txt"), test::BytesOf("four"));
   StreamedPackage streamed;
   streamed.stub = test::BytesOf("MZ stub");
-  streamed.mainProgram = test::BytesOf("program");
+  test::WriteFileBytes(dir.File("setup.exe"), test::BytesOf("program"));
+  streamed.mainProgram = {"", dir.File("setup.exe"), 7, 0};
   for (uint64_t measured : {3u, 5u}) {
     streamed.files = {{"a.txt", dir.File("a.txt"), measured, 0}};
     uint64_t size = 0;

@@ -35,11 +35,13 @@ PrefixBlockInputs::PrefixBlockInputs() : state_(new State) {}
 
 PrefixBlockInputs::~PrefixBlockInputs() { delete state_; }
 
-void PrefixBlockInputs::Begin(const ByteVector& stub, const ByteVector& mainProgram,
-                              const std::string& commandTemplate, size_t fileCount) {
+void PrefixBlockInputs::Begin(const ByteVector& stub, uint64_t mainProgramSize) {
   AddField(state_->inputs, std::string("sfxpack prefix block inputs"));
   AddField(state_->inputs, stub);
-  AddField(state_->inputs, mainProgram);
+  AddNumber(state_->inputs, mainProgramSize);  // the main program's field: its length, then its bytes
+}
+
+void PrefixBlockInputs::EndMainProgram(const std::string& commandTemplate, size_t fileCount) {
   AddField(state_->inputs, commandTemplate);
   AddNumber(state_->inputs, fileCount);
 }
@@ -75,7 +77,9 @@ bool PrefixBlockInputs::Finish(const SigningKey& signer, ByteVector* block, std:
 bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
                      std::string* error) {
   PrefixBlockInputs inputs;
-  inputs.Begin(spec.stub, spec.mainProgram, spec.commandTemplate, spec.files.size());
+  inputs.Begin(spec.stub, spec.mainProgram.size());
+  inputs.AddBytes(spec.mainProgram.data(), spec.mainProgram.size());
+  inputs.EndMainProgram(spec.commandTemplate, spec.files.size());
   for (const PackageFile& file : spec.files) {
     inputs.AddFile(file.name, file.bytes.size());
     inputs.AddBytes(file.bytes.data(), file.bytes.size());

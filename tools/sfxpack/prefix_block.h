@@ -16,8 +16,9 @@ namespace sfx {
 
 constexpr size_t kPrefixBlockSize = 32;
 
-// The inputs' hash, fed in the order the block takes them: Begin with what is in memory, then for
-// every listed file AddFile, its bytes in any pieces through AddBytes, EndFile; then Finish.
+// The inputs' hash, fed in the order the block takes them: Begin with the stub and the main
+// program's size, the main program's bytes in any pieces through AddBytes, EndMainProgram; then for
+// every listed file AddFile, its bytes through AddBytes, EndFile; then Finish.
 class PrefixBlockInputs {
  public:
   PrefixBlockInputs();
@@ -25,8 +26,8 @@ class PrefixBlockInputs {
   PrefixBlockInputs(const PrefixBlockInputs&) = delete;
   PrefixBlockInputs& operator=(const PrefixBlockInputs&) = delete;
 
-  void Begin(const ByteVector& stub, const ByteVector& mainProgram, const std::string& commandTemplate,
-             size_t fileCount);
+  void Begin(const ByteVector& stub, uint64_t mainProgramSize);
+  void EndMainProgram(const std::string& commandTemplate, size_t fileCount);
   void AddFile(const std::string& name, uint64_t size);
   void AddBytes(const uint8_t* bytes, size_t length);
   void EndFile(uint32_t time);

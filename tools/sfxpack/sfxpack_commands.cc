@@ -21,7 +21,9 @@
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/resources/branding.h"
+#include "tools/sfxpack/security/private_folder.h"
 #include "tools/sfxpack/sfxpack_keys.h"
+#include "tools/sfxpack/signing/signature_records.h"
 #include "tools/sfxpack/std_text.h"
 
 #if defined(_WIN32)
@@ -304,15 +306,16 @@ bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
   return true;
 }
 
-// The unsigned package in memory, for the code-signing flows, which hand the whole file to a signer.
-bool LayOutInMemory(const StreamedPackage& package, const SigningKey& signer, ByteVector* out, std::string* error) {
-  PackageSpec spec{package.stub, {}, package.mainProgram, package.commandTemplate, {}};
-  for (const ListedSource& source : package.files) {
-    PackageFile file{source.name, {}, source.time};
-    if (!ReadWholeFile(source.path, &file.bytes, error)) return false;
-    spec.files.push_back(std::move(file));
-  }
-  return MakePrefixBlock(signer, spec, &spec.prefixBlock, error) && LayOutPackage(spec, out, error) == kOk;
+// The setup program's first bytes, through its PE header's machine field where the file holds it:
+// what SetupProgramProblem needs, without reading the whole program.
+bool ReadSetupProgramStart(const std::string& path, uint64_t size, ByteVector* start, std::string* error) {
+  constexpr size_t kDosHeader = 0x40;
+  if (!ReadFilePrefix(path, kDosHeader, start, error)) return false;
+  if (start->size() < kDosHeader) return true;
+  uint64_t header = 0;
+  for (int i = 3; i >= 0; --i) header = header << 8 | (*start)[0x3C + i];
+  if (header + 6 > size || header + 6 <= kDosHeader) return true;
+  return ReadFilePrefix(path, static_cast<size_t>(header + 6), start, error);
 }
 
 // The listed files of a build, in the order they are packed: every --file, then the files of --dir.
@@ -401,12 +404,14 @@ int RunBuild(const ParsedArgs& args) {
 
   SigningKey signer;
   StreamedPackage package;
+  ByteVector setupStart;
   if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &package.stub, &error) ||
-      !ReadWholeFile(setupPath, &package.mainProgram, &error)) {
+      !ReadSetupProgramStart(setupPath, inputs[2].size, &setupStart, &error)) {
     return Fail(error);
   }
+  package.mainProgram = {"", setupPath, inputs[2].size, 0};
   if (IsPackage(stubPath, package.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
-  if (const char* problem = SetupProgramProblem(package.mainProgram)) {
+  if (const char* problem = SetupProgramProblem(setupStart)) {
     return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
   }
   if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
@@ -435,38 +440,58 @@ int RunBuild(const ParsedArgs& args) {
   }
   verbose = verbose && inputSize >= kLargeBuild;
   if (codeSign || tableSize != 0) {
-    // The code signer works on the whole file: the package is laid out in memory.
+    // The code signer works on a whole file: the unsigned package is written once, into a folder of
+    // this run's alone beside out (a fixed name there could be replaced between its digest and its
+    // hand-over), and signed from there.
     Progress(verbose, "compressing");
-    ByteVector bytes;
-    if (!LayOutInMemory(package, signer, &bytes, &error)) return Fail("build: " + error);
+    PrivateFolder staging;
+    if (!staging.Create(out, &error)) return Fail("build: " + error);
+    const std::string unsignedPath = staging.path() + "/unsigned.exe";
+    UnsignedPackageFile unsignedPackage{unsignedPath, 0};
+    {
+      ReplacingFile file;
+      auto write = [&](const uint8_t* bytes, size_t length, std::string* writeError) {
+        return file.Write(bytes, length, writeError);
+      };
+      if (!file.Open(unsignedPath, &error) ||
+          !WriteUnsignedPackage(package, signer, kBinarySignatureRecordSize, write, &unsignedPackage.size, &error) ||
+          !file.Commit(&error)) {
+        return Fail("build: " + error);
+      }
+    }
     Progress(verbose, "signing");
     if (verbose && !Quiet()) std::fprintf(stderr, "\n");  // the signing command writes its own lines
-    const RecordSigner sign = [&](ByteVector* toSign, std::string* signError) {
-      return AppendRecord(toSign, kind, signer, signError);
+    const RecordMaker makeRecord = [&](const uint8_t digest[16], ByteVector* record, std::string* signError) {
+      std::string reason;
+      if (MakeRecord(signer, static_cast<SignatureKind>(kind), digest, record, &reason) == kOk) return true;
+      *signError = "cannot sign: " + reason;
+      return false;
     };
     if (codeSign) {
       CodeSigningRun run;
       run.command = signCommand;
       run.out = out;
       run.firstGuess = tableSize;
-      if (!CodeSignPackage(bytes, sign, signer.PublicKey(), &run, &error)) return Fail(out + ": " + error);
+      if (!CodeSignPackage(unsignedPackage, makeRecord, signer.PublicKey(), &run, &error)) {
+        return Fail(out + ": " + error);
+      }
       std::printf("wrote %s: %llu bytes, %zu files, %s record, code-signed in %zu round(s), certificate table "
                   "%u bytes\n", out.c_str(), static_cast<unsigned long long>(run.size), package.files.size(),
                   KindName(kind), run.tableSizes.size(), run.tableSizes.back());
       PrintBuildInputs(stubPath, signer);
       return kExitOk;
     }
-    ByteVector signedPackage, handed;
-    uint64_t tableOffset = CertificateTableOffsetAfter(bytes.size() + kBinarySignatureRecordSize);
+    uint64_t tableOffset = CertificateTableOffsetAfter(unsignedPackage.size + kBinarySignatureRecordSize);
     if (tableOffset > kMaxPackageSize) return Fail("build: the package would not fit in 2 GiB");
-    if (!SignOverCertificateEntry(bytes, static_cast<uint32_t>(tableOffset), tableSize, sign, &signedPackage,
-                                  &handed, &error) ||
-        !WriteWholeFile(out, handed, &error)) {
+    uint64_t handedSize = 0;
+    if (!WriteAwaitingCodeSignature(unsignedPackage, static_cast<uint32_t>(tableOffset), tableSize, makeRecord, out,
+                                    &handedSize, &error)) {
       return Fail(out + ": " + error);
     }
-    std::printf("wrote %s: %zu bytes, %zu files, %s record, awaiting a code signature whose certificate table is "
+    std::printf("wrote %s: %llu bytes, %zu files, %s record, awaiting a code signature whose certificate table is "
                 "%u bytes: code-sign it, then run 'sfxpack finish-signed SIGNED -o OUT'\n",
-                out.c_str(), handed.size(), package.files.size(), KindName(kind), tableSize);
+                out.c_str(), static_cast<unsigned long long>(handedSize), package.files.size(), KindName(kind),
+                tableSize);
     PrintBuildInputs(stubPath, signer);
     return kExitOk;
   }
