@@ -418,7 +418,11 @@ int RunBuild(const ParsedArgs& args) {
   // Resources first: the key block keeps its place, and the resources' layout is the stub's.
   if (branding.Any() && !ApplyBranding(branding, stubPath, &package.stub, &error)) return Fail("build: " + error);
   std::vector<std::string> elevation;
-  if (!CheckSetupElevation(package.stub, package.mainProgram, &elevation, &error)) {
+  // The manifest lies in the setup program's image, ahead of whatever data is appended to it: its
+  // first 64 MiB are read for it, not the whole program.
+  ByteVector setupImage;
+  if (!ReadFilePrefix(setupPath, size_t{64} << 20, &setupImage, &error)) return Fail("build: " + error);
+  if (!CheckSetupElevation(package.stub, setupImage, &elevation, &error)) {
     return Fail("build: --setup " + setupPath + ": " + error);
   }
   for (const std::string& warning : elevation) PrintWarning("--setup " + setupPath + ": " + warning);
