@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/cli/interrupt_cleanup.h"
 #include "tools/sfxpack/file_io.h"
 
 #if !defined(_WIN32)
@@ -75,10 +76,16 @@ std::string RunShell(const std::string& command) {
 class TemporaryFiles {
  public:
   explicit TemporaryFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {
-    for (const auto& path : paths_) RemoveFileIfPresent(path);
+    for (const auto& path : paths_) {
+      RemoveFileIfPresent(path);
+      InterruptCleanup::Remember(path);
+    }
   }
   ~TemporaryFiles() {
-    for (const auto& path : paths_) RemoveFileIfPresent(path);
+    for (const auto& path : paths_) {
+      RemoveFileIfPresent(path);
+      InterruptCleanup::Forget(path);
+    }
   }
   TemporaryFiles(const TemporaryFiles&) = delete;
   TemporaryFiles& operator=(const TemporaryFiles&) = delete;

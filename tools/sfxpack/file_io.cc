@@ -21,6 +21,8 @@
 #include <unistd.h>
 #endif
 
+#include "tools/sfxpack/cli/interrupt_cleanup.h"
+
 namespace sfx {
 namespace {
 
@@ -107,6 +109,7 @@ void ReplacingFile::Abandon() {
   SysClose(fd_);
   fd_ = -1;
   std::remove(temporary_.c_str());
+  InterruptCleanup::Forget(temporary_);
 }
 
 bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess access) {
@@ -126,6 +129,7 @@ bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess
     *error = Describe(path, "cannot create");
     return false;
   }
+  InterruptCleanup::Remember(temporary_);
   return true;
 }
 
@@ -157,13 +161,13 @@ bool ReplacingFile::Commit(std::string* error) {
   if (failed != nullptr) {
     *error = Describe(path_, failed);
     std::remove(temporary_.c_str());
+    InterruptCleanup::Forget(temporary_);
     return false;
   }
-  if (!RenameFile(temporary_, path_, error)) {
-    std::remove(temporary_.c_str());
-    return false;
-  }
-  return true;
+  const bool renamed = RenameFile(temporary_, path_, error);
+  if (!renamed) std::remove(temporary_.c_str());
+  InterruptCleanup::Forget(temporary_);
+  return renamed;
 }
 
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
