@@ -367,6 +367,7 @@ void PrintBuildInputs(const std::string& stubPath, const SigningKey& signer) {
 
 int RunBuild(const ParsedArgs& args) {
   std::string stubPath, keyPath = args.Get("key"), setupPath = args.Get("setup"), out = args.Get("out");
+  if (const std::string problem = KeyInput::UsageProblem(args); !problem.empty()) return UsageError(problem);
   uint32_t kind = kBinarySignature;
   if (!ParseRecordKind(args.Get("record", "binary"), &kind)) {
     return UsageError("--record takes binary, text or digest, not '" + args.Get("record") + "'");

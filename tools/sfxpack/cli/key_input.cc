@@ -86,6 +86,11 @@ bool AskTerminal(const std::string& prompt, std::string* line) {
 
 }  // namespace
 
+std::string KeyInput::UsageProblem(const ParsedArgs& args) {
+  if (args.Has("key") != args.Has("key-env")) return "";
+  return args.Has("key") ? "give --key or --key-env, not both" : "missing option --key KEY (or --key-env NAME)";
+}
+
 bool KeyInput::NamesFile(const ParsedArgs& args) { return args.Has("key") && args.Get("key") != "-"; }
 
 bool KeyInput::Passphrase(const ParsedArgs& args, const std::string& what, bool confirm, std::string* passphrase,
@@ -121,12 +126,9 @@ bool KeyInput::Passphrase(const ParsedArgs& args, const std::string& what, bool 
 }
 
 bool KeyInput::Load(const ParsedArgs& args, SigningKey* key, bool* usage, std::string* error) {
-  *usage = false;
-  if (args.Has("key") == args.Has("key-env")) {
-    *usage = true;
-    *error = args.Has("key") ? "give --key or --key-env, not both" : "missing option --key KEY (or --key-env NAME)";
-    return false;
-  }
+  *error = UsageProblem(args);
+  *usage = !error->empty();
+  if (*usage) return false;
   std::string what, pem;
   if (args.Has("key-env")) {
     const std::string name = args.Get("key-env");

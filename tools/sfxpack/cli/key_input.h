@@ -17,6 +17,8 @@ class KeyInput {
   // The key the options name: --key or --key-env, exactly one (a usage error otherwise, *usage set).
   // Errors are one line naming the key's source.
   static bool Load(const ParsedArgs& args, SigningKey* key, bool* usage, std::string* error);
+  // What is wrong with the key options (neither or both of --key and --key-env), or empty.
+  static std::string UsageProblem(const ParsedArgs& args);
   // True when --key names a file the build may check as an input (not '-', not --key-env).
   static bool NamesFile(const ParsedArgs& args);
   // The passphrase: from --passphrase-env, else asked on the terminal (twice when confirm is set);

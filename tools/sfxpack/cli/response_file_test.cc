@@ -40,7 +40,9 @@ TEST(ResponseFileLine, QuotingCommentsAndBlanks) {
     bool skip = false;
     ASSERT_TRUE(ResponseFile::ParseLine(c.line, &argument, &skip, &error)) << c.line << ": " << error;
     EXPECT_EQ(skip, c.argument == nullptr) << c.line;
-    if (c.argument) EXPECT_EQ(argument, c.argument) << c.line;
+    if (c.argument) {
+      EXPECT_EQ(argument, c.argument) << c.line;
+    }
   }
 }
 
@@ -68,7 +70,7 @@ TEST(ResponseFileExpand, PathsAreRelativeToTheFilesFolderTextIsNot) {
   const std::vector<std::string> expected = {
       "--before", "--key", sub + "/keys/k.key", "--command", "/q %CMDLINE%",
       "--file=readme.txt=" + sub + "/doc/readme.txt", "--file", "abs.bin=/abs/abs.bin", "--restamp", "-o", "-",
-      sub + "/positional", sub + "/--dashed", "after"};
+      sub + "/positional", "--", sub + "/--dashed", "after"};
   EXPECT_EQ(expanded, expected);
 }
 
