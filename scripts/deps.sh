@@ -15,7 +15,7 @@ else
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32 gcc-mingw-w64-x86-64-win32
     binutils-mingw-w64 libz-mingw-w64-dev
-    wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev
+    wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev groff-base
   )
 fi
 # Callers may ask for more (./dev bench: the peers it measures against).
