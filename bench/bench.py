@@ -15,6 +15,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import build_rows  # noqa: E402
 import stub_size  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -309,8 +310,8 @@ def bench_wine(w1, w2, runs):
 
 
 def main():
-    """./dev bench [native] [size] [wine]: the groups of rows to run, all by default."""
-    groups = set(sys.argv[1:]) or {"native", "size", "wine"}
+    """./dev bench [native] [size] [wine] [build]: the groups of rows to run, all by default."""
+    groups = set(sys.argv[1:]) or {"native", "size", "wine", "build"}
     runs = int(os.environ.get("SFX_BENCH_RUNS", "7"))
     WORK.mkdir(parents=True, exist_ok=True)
     if groups != {"size"}:
@@ -324,6 +325,9 @@ def main():
     if "wine" in groups:
         log("== bench: Wine rows")
         bench_wine(w1, w2, runs)
+    if "build" in groups:
+        log("== bench: build rows")
+        build_rows.run(sys.modules[__name__], (w1, w2, w3), runs)
     print("\n| row | ours | peer/floor | ratio | target |")
     print("|---|---|---|---|---|")
     for name, ours, theirs, ratio, target, unit, note in sorted(ROWS, key=lambda r: r[0]):
