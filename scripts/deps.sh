@@ -7,7 +7,7 @@ if [ "${SFX_PACKAGE_SET:-all}" = demo ]; then
   packages=(
     cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-    wine64 xvfb xauth openssl osslsigncode dpkg-dev
+    wine64 xvfb xauth openssl osslsigncode dpkg-dev python3
   )
 else
   packages=(
