@@ -36,6 +36,17 @@ SIZE=$(cd "$work" && sfxpack keygen -o size >/dev/null && sfxpack build --key si
 export SIZE
 [ -n "$SIZE" ] || { echo "FAILED: no certificate table size from a first signing"; exit 1; }
 
+# The reference names every command and every switch the tool has.
+missing=0
+for command in $(sfxpack help | sed -n 's/^  \([a-z-]*\) .*/\1/p' | grep -vx 'help\|version'); do
+  grep -qF -- "\`$command" "$readme" || { echo "FAILED: the README does not name the command $command"; missing=1; }
+  for option in $(sfxpack help "$command" | sed -n 's/^  \(-., \)\{0,1\}\(--[a-z-]*\).*/\2/p'); do
+    grep -qF -- "\`$option" "$readme" || grep -qF -- ", \`$option" "$readme" ||
+      { echo "FAILED: the README does not name $command $option"; missing=1; }
+  done
+done
+[ $missing -eq 0 ] || exit 1
+
 # The blocks, separated by NUL characters.
 blocks=$(awk '/^```sh$/ { on = 1; block = ""; next } on && /^```$/ { on = 0; printf "%s%c", block, 0; next }
               on { block = block $0 "\n" }' "$readme" | tr '\0' '\036')
