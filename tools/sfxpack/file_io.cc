@@ -122,14 +122,17 @@ bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess
     std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp~", static_cast<unsigned>(random()),
                   static_cast<unsigned>(random()));
     temporary_ = path + suffix;
+    // Registered before it exists, so that no signal finds it made and not yet known; the name is
+    // one nobody else can be using.
+    InterruptCleanup::Remember(temporary_);
     fd_ = CreateNewFile(temporary_, access);
+    if (fd_ < 0) InterruptCleanup::Forget(temporary_);
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
     *error = Describe(path, "cannot create");
     return false;
   }
-  InterruptCleanup::Remember(temporary_);
   return true;
 }
 

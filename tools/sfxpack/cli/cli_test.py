@@ -196,13 +196,25 @@ check("\r" not in err and "%" not in err, f"extract printed progress without a t
 with open("huge.bin", "wb") as f:
     f.truncate(1536 << 20)  # sparse: costs no disk until the package is written
 huge = build_args("huge.exe", ["--key", "k.key"], ["--file", "huge.bin=huge.bin"])
+
+
+def temporary_grown():
+    for name in os.listdir("."):
+        try:
+            if name.startswith("huge.exe.") and os.path.getsize(name) > (64 << 20):
+                return True
+        except OSError:  # renamed or removed meanwhile
+            pass
+    return False
+
+
 for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
     # The default disposition, whatever the test's caller ignores (a background job ignores SIGINT).
     process = subprocess.Popen([tool] + huge, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                preexec_fn=lambda: signal.signal(sig, signal.SIG_DFL))
     deadline = time.time() + 120
-    while time.time() < deadline and process.poll() is None and \
-            not any(n.startswith("huge.exe.") for n in os.listdir(".")):
+    # Signalled once the temporary output has grown: in the middle of the write.
+    while time.time() < deadline and process.poll() is None and not temporary_grown():
         time.sleep(0.01)
     process.send_signal(sig)
     status = process.wait()
