@@ -15,6 +15,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import build_rows  # noqa: E402
 import stub_size  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -362,8 +363,8 @@ def bench_big(runs):
 
 
 def main():
-    """./dev bench [native] [size] [wine] [big]: the groups of rows to run, all by default."""
-    groups = set(sys.argv[1:]) or {"native", "size", "wine", "big"}
+    """./dev bench [native] [size] [wine] [big] [build]: the groups of rows to run, all by default."""
+    groups = set(sys.argv[1:]) or {"native", "size", "wine", "big", "build"}
     runs = int(os.environ.get("SFX_BENCH_RUNS", "7"))
     WORK.mkdir(parents=True, exist_ok=True)
     if groups != {"size"}:
@@ -380,6 +381,9 @@ def main():
     if "big" in groups:
         log("== bench: the 1.5 GiB package")
         bench_big(runs)
+    if "build" in groups:
+        log("== bench: build rows")
+        build_rows.run(sys.modules[__name__], (w1, w2, w3), runs)
     print("\n| row | ours | peer/floor | ratio | target |")
     print("|---|---|---|---|---|")
     for name, ours, theirs, ratio, target, unit, note in sorted(ROWS, key=lambda r: r[0]):

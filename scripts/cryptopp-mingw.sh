@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Crypto++ for both mingw-w64 targets from Debian's source package into a cache folder outside
 # the repository. Reused when present. Prints nothing when the cache is complete.
+#   cryptopp-mingw.sh [ARCH...]   (i686, x86_64; both by default)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${SFX_CACHE:-$HOME/.cache/sfxstub}
@@ -11,17 +12,25 @@ done_for() { [ -f "$cache/cryptopp-mingw/$1/.complete-$stamp_version" ]; }
 # The template definitions the headers include on request (see sfxstub/verify/crypto_templates.cc);
 # earlier caches were installed without them.
 has_templates() { [ -f "$cache/cryptopp-mingw/$1/include/cryptopp/algebra.cpp" ]; }
-if done_for i686 && done_for x86_64 && has_templates i686 && has_templates x86_64; then exit 0; fi
+arches=("$@")
+[ ${#arches[@]} -gt 0 ] || arches=(i686 x86_64)
+complete=1
+for arch in "${arches[@]}"; do done_for "$arch" && has_templates "$arch" || complete=0; done
+[ $complete -eq 0 ] || exit 0
 
+# One fetch of the sources at a time: the builds of both targets may start together.
+mkdir -p "$cache/src"
+exec 9>"$cache/src/.lock"
+flock 9
 src=$(ls -d "$cache"/src/libcrypto++-*/ 2>/dev/null | head -n 1 || true)
 if [ -z "$src" ]; then
-  mkdir -p "$cache/src"
   (cd "$cache/src" && apt-get source -qq libcrypto++ >/dev/null 2>&1) || {
     echo "cryptopp-mingw: apt-get source libcrypto++ failed (is a deb-src entry present?)" >&2; exit 1; }
   src=$(ls -d "$cache"/src/libcrypto++-*/ | head -n 1)
 fi
+flock -u 9
 
-for arch in i686 x86_64; do
+for arch in "${arches[@]}"; do
   if done_for $arch; then
     has_templates $arch || cp "$src/algebra.cpp" "$cache/cryptopp-mingw/$arch/include/cryptopp/"
     continue

@@ -2,14 +2,23 @@
 # Installs the system packages the build and the tests need. Idempotent and quiet when all is present.
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev googletest libbenchmark-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32 gcc-mingw-w64-x86-64-win32
-  binutils-mingw-w64 libz-mingw-w64-dev
-  wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev
-  llvm python3-pefile icoutils
-)
+if [ "${SFX_PACKAGE_SET:-all}" = demo ]; then
+  # ./dev demo: the host tool, the 64-bit stub and the Wine run; no 32-bit, sanitizer or fuzz toolchain.
+  packages=(
+    cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
+    wine64 xvfb xauth openssl osslsigncode dpkg-dev python3
+  )
+else
+  packages=(
+    cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev googletest libbenchmark-dev
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix
+    g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32 gcc-mingw-w64-x86-64-win32
+    binutils-mingw-w64 libz-mingw-w64-dev
+    wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev groff-base
+    llvm python3-pefile icoutils
+  )
+fi
 # Callers may ask for more (./dev bench: the peers it measures against).
 read -r -a extra <<<"${SFX_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")

@@ -2,6 +2,7 @@
 # Builds the C libraries the stub links (libtommath, MD5 from libtomcrypt, zlib's inflate) for both
 # mingw-w64 targets from Debian's source packages, with the stub's flags, into cache folders outside
 # the repository. Reused when present. Prints nothing when the cache is complete.
+#   stub-libs-mingw.sh [ARCH...]   (i686, x86_64; both by default)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${SFX_CACHE:-$HOME/.cache/sfxstub}
@@ -13,7 +14,11 @@ done_for() {
   local lib
   for lib in "${libs[@]}"; do [ -f "$cache/$lib-mingw/$1/.complete-$stamp_version" ] || return 1; done
 }
-if done_for i686 && done_for x86_64; then exit 0; fi
+arches=("$@")
+[ ${#arches[@]} -gt 0 ] || arches=(i686 x86_64)
+complete=1
+for arch in "${arches[@]}"; do done_for "$arch" || complete=0; done
+[ $complete -eq 0 ] || exit 0
 
 source_dir() {  # Debian source package name
   local src
@@ -26,11 +31,16 @@ source_dir() {  # Debian source package name
   fi
   echo "$src"
 }
+# One fetch of the sources at a time (Crypto++'s may be fetched alongside).
+mkdir -p "$cache/src"
+exec 9>"$cache/src/.lock"
+flock 9
 math_src=$(source_dir libtommath)
 crypt_src=$(source_dir libtomcrypt)
 zlib_src=$(source_dir zlib)
+flock -u 9
 
-for arch in i686 x86_64; do
+for arch in "${arches[@]}"; do
   done_for $arch && continue
   echo "stub-libs-mingw: building for $arch (once; cached in $cache)" >&2
   build="$cache/stub-libs-mingw-build-$arch"

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "sfxstub/verify/signed_file.h"
+#include "tools/sfxpack/cli/interrupt_cleanup.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/security/private_folder.h"
 #include "tools/sfxpack/signing/signature_records.h"

@@ -23,6 +23,8 @@
 #include <unistd.h>
 #endif
 
+#include "tools/sfxpack/cli/interrupt_cleanup.h"
+
 namespace sfx {
 namespace {
 
@@ -129,6 +131,7 @@ void ReplacingFile::Abandon() {
   SysClose(fd_);
   fd_ = -1;
   std::remove(temporary_.c_str());
+  InterruptCleanup::Forget(temporary_);
 }
 
 bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess access) {
@@ -141,7 +144,11 @@ bool ReplacingFile::Open(const std::string& path, std::string* error, FileAccess
     std::snprintf(suffix, sizeof suffix, ".%08x%08x.tmp~", static_cast<unsigned>(random()),
                   static_cast<unsigned>(random()));
     temporary_ = path + suffix;
+    // Registered before it exists, so that no signal finds it made and not yet known; the name is
+    // one nobody else can be using.
+    InterruptCleanup::Remember(temporary_);
     fd_ = CreateNewFile(temporary_, access);
+    if (fd_ < 0) InterruptCleanup::Forget(temporary_);
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
@@ -179,13 +186,13 @@ bool ReplacingFile::Commit(std::string* error) {
   if (failed != nullptr) {
     *error = Describe(path_, failed);
     std::remove(temporary_.c_str());
+    InterruptCleanup::Forget(temporary_);
     return false;
   }
-  if (!RenameFile(temporary_, path_, error)) {
-    std::remove(temporary_.c_str());
-    return false;
-  }
-  return true;
+  const bool renamed = RenameFile(temporary_, path_, error);
+  if (!renamed) std::remove(temporary_.c_str());
+  InterruptCleanup::Forget(temporary_);
+  return renamed;
 }
 
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,

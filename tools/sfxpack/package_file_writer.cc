@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "sfxstub/archive/package_blob.h"
+#include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/signing/signature_records.h"
@@ -65,6 +66,7 @@ bool ReadSource(const ListedSource& source, ByteVector* buffer,
     read += got;
     if (read > source.size) break;
     if (!use(buffer->data(), got)) return false;
+    ProgressLine::Advance(got);
   }
   if (std::ferror(input.get())) {
     *error = source.path + ": cannot read: " + std::strerror(errno);

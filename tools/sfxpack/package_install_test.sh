@@ -78,6 +78,10 @@ use "$work/moved/usr/bin/sfxpack" "$work/moved/usr/share/sfxstub/sfxstub.exe"
 version=$("$work/moved/usr/bin/sfxpack" --version)
 echo "$version"
 [[ $version == "sfxpack "[0-9]* ]] || fail "--version: $version"
+contains "$version" "licence: zlib"
+# The licence the .deb declares, machine-readable: the project's files under Zlib.
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/sfxstub/copyright)
+contains "$(sed -n '/^Files: \*$/,/^$/p' <<<"$copyright")" "License: Zlib"
 if command -v man >/dev/null; then
   man_warnings=$(MANWIDTH=80 man --warnings -l "$work/moved/usr/share/man/man1/sfxpack.1.gz" 2>&1 >/dev/null || true)
   [ -z "$man_warnings" ] || fail "the man page: $man_warnings"
@@ -100,6 +104,8 @@ top=${top%/}
 listing=$(cd "$top" && find . -type f | sort)
 echo "$listing"
 contains "$listing" "./windows/sfxpack.exe"
+contains "$listing" "./LICENSE"
+cmp "$top/LICENSE" "$(dirname "$0")/../../LICENSE" || fail "the tarball's LICENSE is not the project's"
 contains "$listing" "./share/sfxstub/sfxstub.exe"
 use "$top/bin/sfxpack" "$top/share/sfxstub/sfxstub.exe"
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then

@@ -18,10 +18,11 @@ sfxpack keygen -o k >/dev/null && sfxpack keygen -o other | sed -n 's/^key //p' 
   head -c 404 /dev/zero; printf 'the rest of the image'; } > stub.exe
 { printf 'MZ'; head -c 58 /dev/zero; printf '\100\0\0\0PE\0\0\144\206setup program\n'; } > setup.exe
 sfxpack build --stub stub.exe --key k.key --setup setup.exe -o pkg.exe >/dev/null
+mkdir -p nested/sub && printf 'a file\n' >nested/a.txt   # a folder in a --dir folder
 
 # Rows: | `COMMAND` | EXIT | `TEXT` |, in the table that follows the line "<!-- sfxpack-table -->".
-rows=$(awk '/<!-- sfxpack-table -->/ { on = 1; next } on && /^\|/ { print; next } on && NF == 0 && seen { exit }
-            on && /^\|/ { seen = 1 }' "$readme" | grep -E '^\| `' || true)
+rows=$(awk '/<!-- sfxpack-table -->/ { on = 1; next } on && /^\|/ { print; seen = 1; next }
+            on && NF == 0 && seen { exit }' "$readme" | grep -E '^\| `' || true)
 [ -n "$rows" ] || { echo "FAILED: no table after <!-- sfxpack-table --> in $readme"; exit 1; }
 failures=0 count=0
 while IFS= read -r row; do

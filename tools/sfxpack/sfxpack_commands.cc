@@ -14,6 +14,9 @@
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/build_checks.h"
+#include "tools/sfxpack/cli/key_input.h"
+#include "tools/sfxpack/cli/progress_hooks.h"
+#include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/package_file_writer.h"
@@ -238,14 +241,17 @@ int RunKeygen(const ParsedArgs& args) {
       }
     }
   }
-  std::string error;
+  std::string error, passphrase;
+  if (args.Has("encrypt") && !KeyInput::Passphrase(args, prefix + ".key", true, &passphrase, &error)) {
+    return Fail("keygen: " + error);
+  }
   DsaPublicKey key;
-  if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", &error) ||
+  if (!GenerateKeyFiles(prefix + ".key", prefix + ".pub", passphrase, &error) ||
       !LoadPublicKeyFile(prefix + ".pub", &key, &error)) {
     return Fail(error);
   }
-  std::printf("wrote %s.key (private, PKCS#8 PEM) and %s.pub (public, PEM)\nkey %s\n", prefix.c_str(),
-              prefix.c_str(), FingerprintText(key).c_str());
+  std::printf("wrote %s.key (private, %sPKCS#8 PEM) and %s.pub (public, PEM)\nkey %s\n", prefix.c_str(),
+              passphrase.empty() ? "" : "encrypted ", prefix.c_str(), FingerprintText(key).c_str());
   return kExitOk;
 }
 
@@ -352,6 +358,7 @@ void PrintBuildInputs(const std::string& stubPath, const SigningKey& signer) {
 
 int RunBuild(const ParsedArgs& args) {
   std::string stubPath, keyPath = args.Get("key"), setupPath = args.Get("setup"), out = args.Get("out");
+  if (const std::string problem = KeyInput::UsageProblem(args); !problem.empty()) return UsageError(problem);
   uint32_t kind = kBinarySignature;
   if (!ParseRecordKind(args.Get("record", "binary"), &kind)) {
     return UsageError("--record takes binary, text or digest, not '" + args.Get("record") + "'");
@@ -381,12 +388,15 @@ int RunBuild(const ParsedArgs& args) {
   bool verbose = isatty(fileno(stderr)) != 0;
   std::vector<BuildInput> listed;
   if (!ListedInputs(args, &listed, &error) || !CheckListedNames(listed, &error)) return Fail(error);
-  std::vector<BuildInput> inputs = {
-      {"--stub " + stubPath, stubPath, ""}, {"--key " + keyPath, keyPath, ""}, {"--setup " + setupPath, setupPath, ""}};
-  inputs.insert(inputs.end(), listed.begin(), listed.end());
+  std::vector<BuildInput> inputs = {{"--stub " + stubPath, stubPath, ""}, {"--setup " + setupPath, setupPath, ""}};
+  // A key in a file is an input the output must not replace, and none of the others may be it; one
+  // from a pipe, stdin or the environment is read once, below. The listed files come last.
+  const bool keyFile = KeyInput::NamesFile(args) && IsRegularFile(keyPath);
   std::vector<BuildInput> packed = inputs;  // what goes into the package: all but the key
-  packed.erase(packed.begin() + 1);
-  if (!CheckNoInputIsKey(keyPath, packed, &error) || !CheckOutputIsNoInput(out, inputs, &error) ||
+  packed.insert(packed.end(), listed.begin(), listed.end());
+  if (keyFile) inputs.push_back({"--key " + keyPath, keyPath, ""});
+  inputs.insert(inputs.end(), listed.begin(), listed.end());
+  if ((keyFile && !CheckNoInputIsKey(keyPath, packed, &error)) || !CheckOutputIsNoInput(out, inputs, &error) ||
       (!branding.iconPath.empty() &&
        !CheckOutputIsNoInput(out, {{"--icon " + branding.iconPath, branding.iconPath, ""}}, &error))) {
     return Fail(error);
@@ -404,12 +414,14 @@ int RunBuild(const ParsedArgs& args) {
 
   SigningKey signer;
   StreamedPackage package;
+  bool keyUsage = false;
+  if (!KeyInput::Load(args, &signer, &keyUsage, &error)) return keyUsage ? UsageError(error) : Fail(error);
   ByteVector setupStart;
-  if (!LoadSigningKey(keyPath, &signer, &error) || !ReadWholeFile(stubPath, &package.stub, &error) ||
-      !ReadSetupProgramStart(setupPath, inputs[2].size, &setupStart, &error)) {
+  if (!ReadWholeFile(stubPath, &package.stub, &error) ||
+      !ReadSetupProgramStart(setupPath, inputs[1].size, &setupStart, &error)) {
     return Fail(error);
   }
-  package.mainProgram = {"", setupPath, inputs[2].size, 0};
+  package.mainProgram = {"", setupPath, inputs[1].size, 0};
   if (IsPackage(stubPath, package.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
   if (const char* problem = SetupProgramProblem(setupStart)) {
     return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
@@ -433,7 +445,7 @@ int RunBuild(const ParsedArgs& args) {
   for (const std::string& warning : TemplateWarnings(package.commandTemplate)) {
     PrintWarning(warning);
   }
-  for (size_t i = 3; i < inputs.size(); ++i) {
+  for (size_t i = inputs.size() - listed.size(); i < inputs.size(); ++i) {
     ListedSource source{inputs[i].name, inputs[i].path, inputs[i].size, 0};
     if (!PackageTime(source.path, &source.time, &error)) return Fail(error);
     package.files.push_back(std::move(source));
@@ -499,12 +511,14 @@ int RunBuild(const ParsedArgs& args) {
     PrintBuildInputs(stubPath, signer);
     return kExitOk;
   }
-  Progress(verbose, "writing");
-  uint64_t size = 0;
+  uint64_t listedSize = 0, size = 0;
+  for (const ListedSource& source : package.files) listedSize += source.size;
+  ProgressLine::Begin("building", 2 * listedSize);  // the listed files are read twice
   if (!WritePackageFile(package, signer, static_cast<SignatureKind>(kind), out, &size, &error)) {
+    ProgressLine::Abandon();
     return Fail("build: " + error);
   }
-  if (verbose && !Quiet()) std::fprintf(stderr, "\n");
+  ProgressLine::End();
   std::printf("wrote %s: %llu bytes, %zu files, %s record\n", out.c_str(), static_cast<unsigned long long>(size),
               package.files.size(), KindName(kind));
   PrintBuildInputs(stubPath, signer);
@@ -518,7 +532,11 @@ int RunFinishSigned(const ParsedArgs& args) {
   if (int status = VerificationKey(args, file, &key)) return status;
   if (!key.stubRefuses.empty()) return FailStubRefuses(file, key);
   std::string error;
-  if (!FinishCodeSigned(file, key.key, out, &error)) return Fail(error);
+  uint64_t size = 0;
+  ProgressLine::Begin("finishing", RegularFileSize(file, &size, &error) ? size : 0);
+  const bool finished = FinishCodeSigned(file, key.key, out, &error);
+  ProgressLine::End();
+  if (!finished) return Fail(error);
   std::printf("wrote %s: the package's own signature and the certificate table agree\n", out.c_str());
   return kExitOk;
 }
@@ -527,7 +545,7 @@ int RunVerify(const ParsedArgs& args) {
   const std::string& file = args.positionals()[0];
   PackageKey key;
   if (int status = VerificationKey(args, file, &key)) return status;
-  ResultCode result = VerifySignedFile(file.c_str(), 2, key.key);
+  ResultCode result = VerifyShowingProgress(file, key.key);
   uint32_t kind = 0, signedLength = 0;
   if (result == kOk) result = FindSignatureRecord(file.c_str(), nullptr, &kind, &signedLength);
   if (result == kOk && !IsPackageSignatureKind(kind)) result = kErrorFileInvalid;
@@ -651,7 +669,11 @@ int RunExtract(const ParsedArgs& args) {
   std::string setup = StdString(JoinPath(dir, kMainProgramName));
   result = archive.ExtractMainProgram(setup.c_str());
   if (result != kOk) return Fail(setup + ": cannot extract the setup program (" + CodeText(result) + ")");
-  result = archive.ExtractFiles(dir.c_str());
+  {
+    ExtractionProgress progress;
+    result = archive.ExtractFiles(dir.c_str());
+    if (result == kOk) ProgressLine::End();
+  }
   if (result != kOk) return Fail(dir + ": cannot extract the listed files (" + CodeText(result) + ")");
   std::printf("extracted setup.ovr and %zu files into %s, key %s\n", archive.entries.size(), dir.c_str(),
               key.fingerprint.Text().c_str());
@@ -664,6 +686,9 @@ const OptionSpec kFingerprintOption = {"fingerprint", 0, "FP", true,
 const OptionSpec kStubOption = {"stub", 0, "STUB", false,
                                 "the stub executable; default: the installed one, ../share/sfxstub/sfxstub.exe "
                                 "from the tool's folder"};
+const OptionSpec kPassphraseEnvOption = {
+    "passphrase-env", 0, "NAME", false,
+    "an encrypted key's passphrase is in environment variable NAME (default: asked on the terminal)"};
 const OptionSpec kQuietOption = {"quiet", 'q', nullptr, false, "no progress line, no warnings; errors still print"};
 const char kBrandingUsage[] =
     "[--icon FILE.ico] [--file-version A.B.C.D] [--product-version A.B.C.D] [--version-string NAME=VALUE]... "
@@ -680,9 +705,12 @@ std::vector<OptionSpec> Branded(std::vector<OptionSpec> options) {
 
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
-      {"keygen", "--out PREFIX [--force]", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
+      {"keygen", "--out PREFIX [--force] [--encrypt [--passphrase-env NAME]]", "Make a DSA key pair: PREFIX.key (PKCS#8 PEM) and PREFIX.pub (SPKI PEM).",
        {{"out", 'o', "PREFIX", false, "where to write the two key files", true},
-        {"force", 0, nullptr, false, "replace key files that already exist"}},
+        {"force", 0, nullptr, false, "replace key files that already exist"},
+        {"encrypt", 0, nullptr, false, "encrypt PREFIX.key with a passphrase (PBES2, AES-256-CBC), asked "
+         "twice on the terminal or taken from --passphrase-env"},
+        kPassphraseEnvOption},
        0, RunKeygen},
       {"stamp-key", std::string("[--stub IN] --pub PUB ") + kBrandingUsage + " -o OUT",
        "Write a copy of a stub with a public key in its key block, and the branding given.",
@@ -691,12 +719,14 @@ const std::vector<CommandSpec>& Commands() {
                 {"out", 'o', "OUT", false, "the stamped copy", true}}),
        0, RunStampKey},
       {"build",
-       "[--stub STUB] --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
-       "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] " +
-           std::string(kBrandingUsage) + " -o OUT",
+       "[--stub STUB] (--key KEY|--key-env NAME) [--passphrase-env NAME] --setup PROGRAM [--command TEMPLATE] "
+       "[--file NAME=PATH]... [--dir DIR] [--record binary|text|digest] [--restamp] [--authenticode COMMAND] "
+       "[--authenticode-size BYTES] [-v] " + std::string(kBrandingUsage) + " -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        Branded({kStubOption,
-        {"key", 0, "KEY", false, "private key (PEM)", true},
+        {"key", 0, "KEY", false, "private key (PEM; '-' reads it from standard input)"},
+        {"key-env", 0, "NAME", false, "read the private key (PEM) from environment variable NAME instead"},
+        kPassphraseEnvOption,
         {"setup", 0, "PROGRAM", false, "the setup program, run after extraction", true},
         {"command", 0, "TEMPLATE", false, "its arguments; %SRCPATH%, %TMPPATH%, %CMDLINE% are expanded"},
         {"file", 0, "NAME=PATH", true, "a file to extract beside it, as NAME"},
@@ -760,6 +790,7 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args)
   std::vector<OptionSpec> options = CommandOptions(command);
   if (!ParseArgs(options, args, &parsed, &error)) return UsageError(error);
   SetQuiet(parsed.Has("quiet"));
+  ProgressLine::Enable(ProgressLine::StderrIsTerminal() && !Quiet() && !parsed.Has("json"));
   if (parsed.positionals().size() != command.positionals) {
     return UsageError("expected " + std::to_string(command.positionals) + " argument(s), got " +
                       std::to_string(parsed.positionals().size()) + ": " + command.usage);
@@ -772,7 +803,8 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args)
     if (option.valueName == nullptr) continue;
     if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "record") ||
         !std::strcmp(option.name, "fingerprint") || !std::strcmp(option.name, "authenticode") ||
-        !std::strcmp(option.name, "authenticode-size") || IsBrandingTextOption(option.name)) {
+        !std::strcmp(option.name, "authenticode-size") || !std::strcmp(option.name, "key") ||
+        IsBrandingTextOption(option.name)) {
       continue;  // not file names
     }
     for (const auto& value : parsed.All(option.name)) {

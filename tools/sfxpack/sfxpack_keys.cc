@@ -5,6 +5,7 @@
 #include "sfxstub/verify/key_block.h"
 #include "tools/sfxpack/signing/signature_records.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/signing/encrypted_private_key.h"
 
 namespace sfx {
 namespace {
@@ -25,11 +26,14 @@ bool WriteText(const std::string& path, const std::string& text, std::string* er
 
 bool SameKey(const DsaPublicKey& a, const DsaPublicKey& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicPath, std::string* error) {
+bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicPath, const std::string& passphrase,
+                      std::string* error) {
   SigningKey key;
   std::string privatePem, publicPem;
   if (SigningKey::Generate(&key, error) != kOk || key.WritePrivatePem(&privatePem, error) != kOk ||
-      key.WritePublicPem(&publicPem, error) != kOk) {
+      key.WritePublicPem(&publicPem, error) != kOk ||
+      (!passphrase.empty() &&
+       EncryptedPrivateKey::Encrypt(privatePem, passphrase, kDefaultPbkdf2Iterations, &privatePem, error) != kOk)) {
     *error = "keygen: " + *error;
     return false;
   }

@@ -11,7 +11,9 @@
 
 namespace sfx {
 
-bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicPath, std::string* error);
+// With a passphrase, the private key is written encrypted (PKCS#8 PBES2, as OpenSSL writes it).
+bool GenerateKeyFiles(const std::string& privatePath, const std::string& publicPath, const std::string& passphrase,
+                      std::string* error);
 bool LoadSigningKey(const std::string& path, SigningKey* key, std::string* error);
 bool LoadPublicKeyFile(const std::string& path, DsaPublicKey* key, std::string* error);
 bool SameKey(const DsaPublicKey& a, const DsaPublicKey& b);

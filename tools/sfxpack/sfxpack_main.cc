@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "sfx_version.h"
+#include "tools/sfxpack/cli/interrupt_cleanup.h"
+#include "tools/sfxpack/cli/response_file.h"
 #include "tools/sfxpack/command_line.h"
 #include "tools/sfxpack/sfxpack_commands.h"
 
@@ -28,6 +30,7 @@ void PrintUsage(std::FILE* out) {
 int PrintVersion() {
   std::printf("sfxpack %s%s%s%s\n", SFX_VERSION, *SFX_GIT_DESCRIBE ? " (git " : "", SFX_GIT_DESCRIBE,
               *SFX_GIT_DESCRIBE ? ")" : "");
+  std::printf("licence: zlib (the LICENSE file); a package built on the stub owes no notice to anyone\n");
   return sfx::kExitOk;
 }
 
@@ -55,6 +58,7 @@ int UnknownCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sfx::InterruptCleanup::Install();
   std::vector<std::string> args(argv + 1, argv + argc);
   // -q before the command applies to it as well.
   bool quiet = !args.empty() && (args[0] == "-q" || args[0] == "--quiet");
@@ -86,6 +90,13 @@ int main(int argc, char** argv) {
   }
   const CommandSpec* command = sfx::FindCommand(name);
   if (command == nullptr) return UnknownCommand(name);
+  std::vector<std::string> expanded;
+  std::string error;
+  if (!sfx::ResponseFile::Expand(command->options, args, &expanded, &error)) {
+    sfx::PrintError(name + ": " + error + " (see 'sfxpack help " + name + "')");
+    return sfx::kExitUsage;
+  }
+  args.swap(expanded);
   if (AsksForHelp(*command, args)) {
     std::printf("%s", sfx::CommandHelp(*command).c_str());
     return sfx::kExitOk;
