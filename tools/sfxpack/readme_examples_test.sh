@@ -27,6 +27,15 @@ cp "$stub32" "$fixture/build/win32/sfxstub.exe"
 printf 'alpha\r\n' >"$fixture/payload/a.txt"
 printf 'beta\r\n' >"$fixture/payload/b.txt"
 printf 'read me\r\n' >"$fixture/docs/readme.txt"
+# An icon of one 16x16 image, for the branding example.
+python3 - "$fixture/kelvo.ico" <<'ICON'
+import struct, sys
+pixels = bytes([0x20, 0x60, 0xC0, 0xFF]) * 256
+mask = bytes(4 * 16)
+image = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0) + pixels + mask
+header = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(image), 22)
+open(sys.argv[1], "wb").write(header + image)
+ICON
 bash "$cert_script" "$fixture" >/dev/null
 export PATH=$fixture/root/bin:$PATH
 # SIZE, which the two-step code-signing example takes from an earlier signing: found the same way.

@@ -128,7 +128,7 @@ EOF
   says "$what: list" "caption:      Kelvo Tools Setup"
   says "$what: list" "version:      file 2.5.1.0, product 2.5.0.0"
   ok "$what: build --authenticode" "$sfxpack" build --stub "$stub" --key key.key --setup invoker.exe "${brand[@]}" \
-    --authenticode "osslsigncode sign -certs certs/cs.crt -key certs/cs.key -in {in} -out {out} >/dev/null" \
+    --authenticode "osslsigncode sign -certs $PWD/certs/cs.crt -key $PWD/certs/cs.key -in {in} -out {out} >/dev/null" \
     -o "signed$bits.exe"
   ok "$what: osslsigncode verify" osslsigncode verify -CAfile certs/ca.crt -in "signed$bits.exe"
   ok "$what: verify of the code-signed package" "$sfxpack" verify --pub key.pub "signed$bits.exe"
