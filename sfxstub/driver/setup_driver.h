@@ -103,8 +103,9 @@ Text ErrorBoxText(ResultCode result, RunStage stage);
 // The same into buffer, without the heap; cut to fit size bytes, terminator included. Returns the
 // length written.
 size_t FormatErrorBox(char* buffer, size_t size, ResultCode result, RunStage stage);
-// The error box's buffer: 32768 bytes.
-constexpr size_t kErrorBoxBytes = 32768;
+// The error box's buffer. The longest text (the opening stage's words after the longest number) is
+// under 400 bytes; a static buffer is stored in the program's file, so it is not made larger.
+constexpr size_t kErrorBoxBytes = 1024;
 
 // The exit code a Windows Installer caller ("/msi") expects: 0 and 0x20000000 succeed; 3010 (reboot
 // required) and 1641 (reboot initiated) are successes to the installer and pass unchanged; 1223

@@ -316,6 +316,11 @@ TEST(ErrorBoxText, SignedDecimalAndEightHexDigits) {
   char small[12];
   EXPECT_EQ(FormatErrorBox(small, sizeof small, 206, RunStage::kSpawning), 11u);
   EXPECT_STREQ(small, "An error 20");  // cut to the buffer, terminated
+  // The box's own buffer holds the longest text uncut.
+  char full[kErrorBoxBytes];
+  const Text longest = ErrorBoxText(0x80000000, RunStage::kOpening);
+  EXPECT_EQ(FormatErrorBox(full, sizeof full, 0x80000000, RunStage::kOpening), longest.size());
+  EXPECT_EQ(std::string(full), test::Str(longest));
 }
 
 TEST(MapMsiExitCode, InstallerCodes) {
