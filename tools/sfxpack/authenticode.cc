@@ -324,6 +324,8 @@ bool CodeSignPackage(const UnsignedPackageFile& package, const RecordMaker& make
   // file's format by its name see an .exe); the folder and all it holds never outlive the call.
   PrivateFolder folder;
   if (!folder.Create(run->out, error)) return false;
+  folder.RemoveOnInterrupt(kSignerInput);
+  folder.RemoveOnInterrupt(kSignerOutput);
   const std::string inPath = folder.path() + "/" + kSignerInput;
   const std::string outPath = folder.path() + "/" + kSignerOutput;
   uint32_t tableSize = run->firstGuess;
@@ -408,7 +410,9 @@ bool FinishCodeSigned(const std::string& signedPath, const DsaPublicKey& key, co
   }
   PutU32(&bytes, fields.checksumAt, 0);
   PrivateFolder folder;
-  if (!folder.Create(out, error) || !WriteChecked(folder, bytes, kCheckedPackage, error)) return false;
+  if (!folder.Create(out, error)) return false;
+  folder.RemoveOnInterrupt(kCheckedPackage);
+  if (!WriteChecked(folder, bytes, kCheckedPackage, error)) return false;
   const std::string checked = folder.path() + "/" + kCheckedPackage;
   if (OwnSignatureFailure(checked, key).empty()) return WriteWholeFile(out, bytes, error);
   uint32_t signedLength = 0;

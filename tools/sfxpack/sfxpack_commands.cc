@@ -462,6 +462,7 @@ int RunBuild(const ParsedArgs& args) {
     Progress(verbose, "compressing");
     PrivateFolder staging;
     if (!staging.Create(out, &error)) return Fail("build: " + error);
+    staging.RemoveOnInterrupt("unsigned.exe");
     const std::string unsignedPath = staging.path() + "/unsigned.exe";
     UnsignedPackageFile unsignedPackage{unsignedPath, 0};
     {

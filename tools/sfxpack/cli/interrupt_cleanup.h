@@ -15,6 +15,9 @@ class InterruptCleanup {
   // path is removed if a signal arrives before Forget(path). A path too long for the table, or one
   // past its few slots, is not registered (and so left, as before the handler existed).
   static void Remember(const std::string& path);
+  // A folder whose registered files go first, then the folder itself (when nothing else is left in
+  // it). Forget(path) takes it back.
+  static void RememberFolder(const std::string& path);
   static void Forget(const std::string& path);
   // Called by the handler before it exits: the progress line's end, so that the shell's prompt
   // starts on a line of its own. Must be async-signal-safe.

@@ -1,5 +1,7 @@
 #include "tools/sfxpack/security/private_folder.h"
 
+#include "tools/sfxpack/cli/interrupt_cleanup.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -87,6 +89,7 @@ bool PrivateFolder::Create(const std::string& beside, std::string* error) {
       return false;
     }
     handle_ = handle;
+    InterruptCleanup::RememberFolder(AbsolutePath());
     return true;
   }
   *error = beside + ": cannot make a private folder beside it (error " + Number(GetLastError()) + ")";
@@ -147,6 +150,7 @@ void PrivateFolder::Remove() {
   CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
   RemoveDirectoryA(path_.c_str());
+  ForgetOnInterrupt();
   path_.clear();
 }
 
@@ -191,6 +195,7 @@ bool PrivateFolder::Create(const std::string& beside, std::string* error) {
       path_.clear();
       return false;
     }
+    InterruptCleanup::RememberFolder(AbsolutePath());
     return true;
   }
   *error = beside + ": cannot make a private folder beside it: " + std::strerror(errno);
@@ -294,9 +299,34 @@ void PrivateFolder::Remove() {
   }
   close(fd_);
   fd_ = -1;
+  ForgetOnInterrupt();
   path_.clear();
 }
 
 #endif
+
+// The folder's path as the signal handler needs it: absolute, since the tool's working directory is
+// the folder itself while a command runs there.
+std::string PrivateFolder::AbsolutePath() const {
+  std::error_code ignored;
+  const std::string absolute = std::filesystem::absolute(path_, ignored).string();
+  return absolute.empty() ? path_ : absolute;
+}
+
+void PrivateFolder::RemoveOnInterrupt(const std::string& name) {
+  if (path_.empty()) return;
+#if defined(_WIN32)
+  onInterrupt_.push_back(AbsolutePath() + "\\" + name);
+#else
+  onInterrupt_.push_back(AbsolutePath() + "/" + name);
+#endif
+  InterruptCleanup::Remember(onInterrupt_.back());
+}
+
+void PrivateFolder::ForgetOnInterrupt() {
+  for (const std::string& path : onInterrupt_) InterruptCleanup::Forget(path);
+  onInterrupt_.clear();
+  InterruptCleanup::Forget(AbsolutePath());
+}
 
 }  // namespace sfx

@@ -29,6 +29,9 @@ class PrivateFolder {
   bool WriteFile(const std::string& name, const std::vector<uint8_t>& bytes, std::string* error);
   bool ReadFile(const std::string& name, std::vector<uint8_t>* bytes, std::string* error);
   void RemoveFile(const std::string& name);
+  // name, inside, is removed with the folder when a signal ends the tool (InterruptCleanup); the
+  // folder is registered from Create on.
+  void RemoveOnInterrupt(const std::string& name);
 
   // Runs command through the shell (/bin/sh -c, or cmd /c) with the folder as its working
   // directory; this process's own stays as it was. Empty when the command exited with 0, else
@@ -40,7 +43,11 @@ class PrivateFolder {
   void Remove();
 
  private:
+  void ForgetOnInterrupt();
+  std::string AbsolutePath() const;
+
   std::string path_;
+  std::vector<std::string> onInterrupt_;
 #if defined(_WIN32)
   void* handle_ = nullptr;
 #else
