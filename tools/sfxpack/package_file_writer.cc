@@ -80,7 +80,8 @@ bool ReadSource(const ListedSource& source, ByteVector* buffer,
 bool PrefixBlock(const StreamedPackage& package, const SigningKey& signer, ByteVector* buffer, ByteVector* block,
                  std::string* error) {
   PrefixBlockInputs inputs;
-  inputs.Begin(package.stub, package.mainProgram, package.commandTemplate, package.files.size());
+  inputs.Begin(package.stub, package.mainProgram, package.commandTemplate, package.files.size(),
+               package.commandChunks);
   for (const ListedSource& source : package.files) {
     inputs.AddFile(source.name, source.size);
     auto add = [&](const uint8_t* bytes, size_t length) {
@@ -122,7 +123,7 @@ bool WritePackageFile(const StreamedPackage& package, const SigningKey& signer, 
   }
   PackageLayout tail(ByteVector(), end);
   if (locations.size() == package.files.size() &&
-      tail.Finish(DirectoryChunks(package.commandTemplate, programOffset, programSize, locations)) != kOk) {
+      tail.Finish(DirectoryChunks(package.commandTemplate, programOffset, programSize, locations, package.commandChunks)) != kOk) {
     *error = "cannot compress the directory";
     return false;
   }

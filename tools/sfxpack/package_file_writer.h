@@ -29,6 +29,7 @@ struct StreamedPackage {
   ByteVector mainProgram;
   std::string commandTemplate;
   std::vector<ListedSource> files;
+  ByteVector commandChunks;  // appended to the directory (DirectoryChunks)
 };
 
 // The bytes the listed files pass through, at most, at a time.

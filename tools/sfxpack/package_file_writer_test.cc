@@ -24,7 +24,7 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
   streamed.stub = test::BytesOf("MZ stub bytes and its record");
   streamed.mainProgram = test::NoiseBytes(5000, 6);
   streamed.commandTemplate = "/q %CMDLINE%";
-  PackageSpec spec{streamed.stub, {}, streamed.mainProgram, streamed.commandTemplate, {}};
+  PackageSpec spec{streamed.stub, {}, streamed.mainProgram, streamed.commandTemplate, {}, {}};
   uint32_t time = 1000000000;
   for (const auto& [name, bytes] : sources) {
     test::WriteFileBytes(dir.File(name), bytes);
@@ -34,6 +34,11 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
   }
   for (SignatureKind kind : {kBinarySignature, kTextSignature, kTextDigest}) {
     SCOPED_TRACE(kind);
+    // The run options' chunks, once: both writers must place them and key the prefix block with them.
+    if (kind == kTextDigest) {
+      streamed.commandChunks = ChunkWriter().AddText("SRCP", "start").bytes();
+      spec.commandChunks = streamed.commandChunks;
+    }
     ByteVector expected;
     std::string error;
     ASSERT_TRUE(MakePrefixBlock(test::TestSigningKey(), spec, &spec.prefixBlock, &error)) << error;

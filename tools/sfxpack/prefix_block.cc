@@ -36,12 +36,17 @@ PrefixBlockInputs::PrefixBlockInputs() : state_(new State) {}
 PrefixBlockInputs::~PrefixBlockInputs() { delete state_; }
 
 void PrefixBlockInputs::Begin(const ByteVector& stub, const ByteVector& mainProgram,
-                              const std::string& commandTemplate, size_t fileCount) {
+                              const std::string& commandTemplate, size_t fileCount,
+                              const ByteVector& commandChunks) {
   AddField(state_->inputs, std::string("sfxpack prefix block inputs"));
   AddField(state_->inputs, stub);
   AddField(state_->inputs, mainProgram);
   AddField(state_->inputs, commandTemplate);
   AddNumber(state_->inputs, fileCount);
+  if (!commandChunks.empty()) {
+    AddField(state_->inputs, std::string("directory chunks"));
+    AddField(state_->inputs, commandChunks);
+  }
 }
 
 void PrefixBlockInputs::AddFile(const std::string& name, uint64_t size) {
@@ -75,7 +80,7 @@ bool PrefixBlockInputs::Finish(const SigningKey& signer, ByteVector* block, std:
 bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
                      std::string* error) {
   PrefixBlockInputs inputs;
-  inputs.Begin(spec.stub, spec.mainProgram, spec.commandTemplate, spec.files.size());
+  inputs.Begin(spec.stub, spec.mainProgram, spec.commandTemplate, spec.files.size(), spec.commandChunks);
   for (const PackageFile& file : spec.files) {
     inputs.AddFile(file.name, file.bytes.size());
     inputs.AddBytes(file.bytes.data(), file.bytes.size());

@@ -25,8 +25,9 @@ class PrefixBlockInputs {
   PrefixBlockInputs(const PrefixBlockInputs&) = delete;
   PrefixBlockInputs& operator=(const PrefixBlockInputs&) = delete;
 
+  // commandChunks enter only when there are some, so that a package built without them keeps its block.
   void Begin(const ByteVector& stub, const ByteVector& mainProgram, const std::string& commandTemplate,
-             size_t fileCount);
+             size_t fileCount, const ByteVector& commandChunks = {});
   void AddFile(const std::string& name, uint64_t size);
   void AddBytes(const uint8_t* bytes, size_t length);
   void EndFile(uint32_t time);
@@ -38,7 +39,7 @@ class PrefixBlockInputs {
 };
 
 // The block for a package's inputs (its stub as it will be written, the main program, the
-// template, every file's name, bytes and time) and signer. Returns false with error when the key
+// template and the other directory chunks, every file's name, bytes and time) and signer. Returns false with error when the key
 // cannot be encoded.
 bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
                      std::string* error);

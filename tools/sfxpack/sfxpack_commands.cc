@@ -15,6 +15,7 @@
 #include "tools/sfxpack/authenticode.h"
 #include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/installer/run_options.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/package_layout.h"
@@ -318,7 +319,7 @@ bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
 
 // The unsigned package in memory, for the code-signing flows, which hand the whole file to a signer.
 bool LayOutInMemory(const StreamedPackage& package, const SigningKey& signer, ByteVector* out, std::string* error) {
-  PackageSpec spec{package.stub, {}, package.mainProgram, package.commandTemplate, {}};
+  PackageSpec spec{package.stub, {}, package.mainProgram, package.commandTemplate, {}, package.commandChunks};
   for (const ListedSource& source : package.files) {
     PackageFile file{source.name, {}, source.time};
     if (!ReadWholeFile(source.path, &file.bytes, error)) return false;
@@ -383,13 +384,21 @@ int RunBuild(const ParsedArgs& args) {
   if (codeSign && (signCommand.find("{in}") == std::string::npos || signCommand.find("{out}") == std::string::npos)) {
     return UsageError("--authenticode COMMAND must hold {in} and {out}, the file to sign and the file to write");
   }
+  RunOptions run;
+  std::string runProblem;
+  if (!ReadRunOptions(args, &run, &runProblem)) return UsageError(runProblem);
+  const std::string setupOption = run.msiPath.empty() ? "--setup " : "--runner ";
+  if (!run.msiPath.empty()) setupPath = run.runnerPath;
   if (int status = StubPath(args, &stubPath)) return status;
   bool verbose = isatty(fileno(stderr)) != 0;
   std::string error;
   std::vector<BuildInput> listed;
-  if (!ListedInputs(args, &listed, &error) || !CheckListedNames(listed, &error)) return Fail(error);
+  if (!ListedInputs(args, &listed, &error) || !AddMsiInput(run, &listed, &error) ||
+      !CheckListedNames(listed, &error)) {
+    return Fail(error);
+  }
   std::vector<BuildInput> inputs = {
-      {"--stub " + stubPath, stubPath, ""}, {"--key " + keyPath, keyPath, ""}, {"--setup " + setupPath, setupPath, ""}};
+      {"--stub " + stubPath, stubPath, ""}, {"--key " + keyPath, keyPath, ""}, {setupOption + setupPath, setupPath, ""}};
   inputs.insert(inputs.end(), listed.begin(), listed.end());
   if (!CheckOutputIsNoInput(out, inputs, &error)) return Fail(error);
   // Sized before anything is read, so that a package too large is refused at once.
@@ -411,15 +420,19 @@ int RunBuild(const ParsedArgs& args) {
   }
   if (IsPackage(stubPath, package.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
   if (const char* problem = SetupProgramProblem(package.mainProgram)) {
-    return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
+    return Fail("build: " + setupOption + setupPath + " " + problem + ", and the stub starts it as a program");
   }
   if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
   if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
-  package.commandTemplate = args.Get("command");
-  for (const std::string& warning : TemplateWarnings(package.commandTemplate)) {
+  package.commandTemplate = run.commandTemplate;
+  package.commandChunks = RunOptionChunks(run);
+  for (const std::string& warning : TemplateWarnings(run.commandTemplate, "--command", run.placement)) {
     PrintWarning(warning);
+  }
+  for (const std::string& warning : TemplateWarnings(run.silentTemplate, "--silent-command", run.placement)) {
+    if (run.hasSilentTemplate) PrintWarning(warning);
   }
   for (size_t i = 3; i < inputs.size(); ++i) {
     ListedSource source{inputs[i].name, inputs[i].path, inputs[i].size, 0};
@@ -558,7 +571,8 @@ int RunList(const ParsedArgs& args) {
     }
     std::printf("{\"mode\": %s, \"command\": %s, \"fingerprint\": %s, \"mainProgram\": {\"offset\": %u, "
                 "\"size\": %u}, \"certificateTable\": %s, \"entries\": [",
-                JsonString(StdString(archive.Mode())).c_str(), JsonString(StdString(archive.commandTemplate)).c_str(),
+                JsonString(StdString(archive.Mode())).c_str(),
+                (JsonString(StdString(archive.commandTemplate)) + RunOptionsJson(archive, JsonString)).c_str(),
                 JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize,
                 tableJson.c_str());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
@@ -569,9 +583,10 @@ int RunList(const ParsedArgs& args) {
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
     return kExitOk;
   }
-  std::printf("mode:         %s\ncommand:      %s\nkey:          %s\nmain program: offset %u, size %u\n"
+  std::printf("mode:         %s\ncommand:      %s\n%skey:          %s\nmain program: offset %u, size %u\n"
               "entries:      %zu\n",
-              archive.Mode().c_str(), archive.commandTemplate.c_str(), key.fingerprint.Text().c_str(),
+              archive.Mode().c_str(), archive.commandTemplate.c_str(), RunOptionsText(archive).c_str(),
+              key.fingerprint.Text().c_str(),
               archive.mainProgramOffset, archive.mainProgramSize, archive.entries.size());
   if (table) {
     std::printf("code signing: a certificate table follows the record (offset %u, %u bytes), outside the "
@@ -633,14 +648,24 @@ const std::vector<CommandSpec>& Commands() {
         {"out", 'o', "OUT", false, "the stamped copy", true}},
        0, RunStampKey},
       {"build",
-       "[--stub STUB] --key KEY --setup PROGRAM [--command TEMPLATE] [--file NAME=PATH]... [--dir DIR] "
+       "[--stub STUB] --key KEY (--setup PROGRAM | --msi PRODUCT.msi [--runner RUNNER]) [--command TEMPLATE] "
+       "[--silent-command TEMPLATE] [--srcpath end|start|none] [--file NAME=PATH]... [--dir DIR] "
        "[--record binary|text|digest] [--restamp] [--authenticode COMMAND] [--authenticode-size BYTES] [-v] "
        "-o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        {kStubOption,
         {"key", 0, "KEY", false, "private key (PEM)", true},
-        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction", true},
+        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction"},
         {"command", 0, "TEMPLATE", false, "its arguments; %SRCPATH%, %TMPPATH%, %CMDLINE% are expanded"},
+        {"silent-command", 0, "TEMPLATE", false,
+         "its arguments instead when the stub is started with /silent, /verysilent or /msi"},
+        {"srcpath", 0, "WHERE", false,
+         "where /srcpath \"FOLDER\" goes: end (default, after the arguments), start (before them) or none"},
+        {"msi", 0, "PRODUCT.msi", false,
+         "instead of --setup: a Windows Installer package, listed and run by the MSI runner through msiexec "
+         "(default --command: none, --silent-command: /qn; the folder as the property SFXSRCPATH)"},
+        {"runner", 0, "RUNNER", false,
+         "the MSI runner; default: the installed one, ../share/sfxstub/msirunner.exe from the tool's folder"},
         {"file", 0, "NAME=PATH", true, "a file to extract beside it, as NAME"},
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
@@ -711,7 +736,8 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args)
   }
   for (const auto& option : options) {
     if (option.valueName == nullptr) continue;
-    if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "record") ||
+    if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "silent-command") ||
+        !std::strcmp(option.name, "srcpath") || !std::strcmp(option.name, "record") ||
         !std::strcmp(option.name, "fingerprint") || !std::strcmp(option.name, "authenticode") ||
         !std::strcmp(option.name, "authenticode-size")) {
       continue;  // not file names
