@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32 gcc-mingw-w64-x86-64-win32
   binutils-mingw-w64 libz-mingw-w64-dev
   wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev
+  nsis wixl  # the installer tests wrap setups made by makensis and wixl
 )
 # Callers may ask for more (./dev bench: the peers it measures against).
 read -r -a extra <<<"${SFX_EXTRA_PACKAGES:-}"
