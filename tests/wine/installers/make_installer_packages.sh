@@ -19,7 +19,7 @@ done
 rm -rf "$out"
 mkdir -p "$out/work"
 cd "$out/work"
-"$sfxpack" keygen -q --out key
+"$sfxpack" keygen -q --out key >/dev/null
 printf 'read me\r\n' > readme.txt
 head -c 5000 /dev/urandom > data.bin
 printf 'payload\r\n' > payload.txt
@@ -36,7 +36,7 @@ wxs() {
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
   <Product Id="*" Name="AcmeSfx $1" Language="1033" Version="1.0.0" Manufacturer="Acme" UpgradeCode="$2">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine" Platform="x64"/>
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
     <Media Id="1" Cabinet="payload.cab" EmbedCab="yes"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFiles64Folder">
