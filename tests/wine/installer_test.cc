@@ -31,7 +31,7 @@ std::string ProgramFiles() {
 std::string RegistryText(const char* key, const char* name) {
   char value[1024] = "";
   DWORD size = sizeof value;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value, &size) !=
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, value, &size) !=
       ERROR_SUCCESS) {
     return "(none)";
   }
@@ -153,7 +153,7 @@ class LongCommandLineTest : public StubFixture {
 TEST_F(LongCommandLineTest, APackageInAFolderWithA240CharacterPathRuns) {
   std::string deep = folder;
   while (deep.size() < 240) {
-    deep += "\" + std::string(std::min<size_t>(60, 240 - deep.size() - 1), 'd');
+    deep += "\\" + std::string(std::min<size_t>(60, 240 - deep.size() - 1), 'd');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
   }
   ASSERT_EQ(deep.size(), 240u);
