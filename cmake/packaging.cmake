@@ -1,4 +1,4 @@
-# Installing and packaging (host builds): bin/sfxpack, the stubs in share/sfxstub (where sfxpack
+# Installing and packaging (host builds): bin/sfxpack, the stubs and the MSI runners in share/sfxstub (where sfxpack
 # looks for its default stub, relative to itself), the man page, bash completion and the Debian
 # documents; cpack makes a .deb and a .tar.gz, the tarball with the static Windows sfxpack.exe in
 # windows/. The Windows programs come from the sibling build trees, or from the paths given here.
@@ -6,6 +6,10 @@ set(SFX_INSTALL_STUB "${CMAKE_BINARY_DIR}/../win32/sfxstub.exe" CACHE FILEPATH
     "The 32-bit stub to install as share/sfxstub/sfxstub.exe")
 set(SFX_INSTALL_STUB64 "${CMAKE_BINARY_DIR}/../win64/sfxstub.exe" CACHE FILEPATH
     "The 64-bit stub to install as share/sfxstub/sfxstub64.exe")
+set(SFX_INSTALL_MSIRUNNER "${CMAKE_BINARY_DIR}/../win32/msirunner.exe" CACHE FILEPATH
+    "The 32-bit MSI runner to install as share/sfxstub/msirunner.exe")
+set(SFX_INSTALL_MSIRUNNER64 "${CMAKE_BINARY_DIR}/../win64/msirunner.exe" CACHE FILEPATH
+    "The 64-bit MSI runner to install as share/sfxstub/msirunner64.exe")
 set(SFX_WINDOWS_SFXPACK "${CMAKE_BINARY_DIR}/../win64/tools/sfxpack/sfxpack.exe" CACHE FILEPATH
     "The static Windows sfxpack.exe the tarball carries in windows/")
 
@@ -23,6 +27,9 @@ add_custom_target(sfx_packaging_docs ALL DEPENDS ${packaging_dir}/sfxpack.1.gz $
 install(TARGETS sfxpack RUNTIME DESTINATION bin)
 install(FILES ${SFX_INSTALL_STUB} DESTINATION share/sfxstub RENAME sfxstub.exe)
 install(FILES ${SFX_INSTALL_STUB64} DESTINATION share/sfxstub RENAME sfxstub64.exe)
+# The setup program of `sfxpack build --msi`, found the same way.
+install(FILES ${SFX_INSTALL_MSIRUNNER} DESTINATION share/sfxstub RENAME msirunner.exe)
+install(FILES ${SFX_INSTALL_MSIRUNNER64} DESTINATION share/sfxstub RENAME msirunner64.exe)
 install(FILES ${packaging_dir}/sfxpack.1.gz DESTINATION share/man/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/tools/sfxpack/sfxpack.bash-completion
         DESTINATION share/bash-completion/completions RENAME sfxpack)
@@ -40,7 +47,7 @@ Windows program that verifies the signature over its own file, extracts a
 setup program and its files into a private folder, runs it and cleans up.
 sfxpack verifies, lists and extracts packages with the stub's own code.
 The package holds the tool, its man page and bash completion, and the
-32-bit and 64-bit stubs.")
+32-bit and 64-bit stubs and MSI runners.")
 set(CPACK_GENERATOR "DEB;TGZ")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git")

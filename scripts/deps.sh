@@ -17,6 +17,7 @@ else
     binutils-mingw-w64 libz-mingw-w64-dev
     wine64 xvfb xauth x11-utils openssl osslsigncode dpkg-dev python3 clang libclang-rt-14-dev groff-base
     llvm python3-pefile icoutils
+    nsis wixl  # the installer tests wrap setups made by makensis and wixl
   )
 fi
 # Callers may ask for more (./dev bench: the peers it measures against).

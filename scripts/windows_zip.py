@@ -10,6 +10,7 @@ bin\\sfxpack.exe finds its default stub at ..\\share\\sfxstub\\sfxstub.exe with 
     sfxstub-VERSION-windows-x86_64\\bin\\sfxpack.exe           stripped of its symbols and debug sections
     sfxstub-VERSION-windows-x86_64\\share\\sfxstub\\sfxstub.exe   the 32-bit stub (the default)
     sfxstub-VERSION-windows-x86_64\\share\\sfxstub\\sfxstub64.exe the 64-bit stub
+    sfxstub-VERSION-windows-x86_64\\share\\sfxstub\\msirunner.exe, msirunner64.exe  the MSI runners (build --msi)
     sfxstub-VERSION-windows-x86_64\\README-windows.txt, LICENSE.txt, sfxpack.txt (the manual)
 
 Texts get CRLF line ends. Entries carry one fixed time, so the same inputs give the same zip.
@@ -28,7 +29,9 @@ with open(os.path.join(build, "host", "CMakeCache.txt")) as cache:
 name = f"sfxstub-{version}-windows-x86_64"
 sfxpack = os.path.join(build, "win64", "tools", "sfxpack", "sfxpack.exe")
 stubs = {"sfxstub.exe": os.path.join(build, "win32", "sfxstub.exe"),
-         "sfxstub64.exe": os.path.join(build, "win64", "sfxstub.exe")}
+         "sfxstub64.exe": os.path.join(build, "win64", "sfxstub.exe"),
+         "msirunner.exe": os.path.join(build, "win32", "msirunner.exe"),
+         "msirunner64.exe": os.path.join(build, "win64", "msirunner.exe")}
 for path in [sfxpack] + list(stubs.values()):
     if not os.path.isfile(path):
         sys.exit(f"windows_zip: {path} is missing (./dev build makes it)")

@@ -26,6 +26,8 @@ constexpr uint32_t Tag(const char (&text)[5]) {
 
 constexpr uint32_t kTagMode = Tag("MODE");
 constexpr uint32_t kTagCommandLine = Tag("CMDL");
+constexpr uint32_t kTagSilentCommandLine = Tag("CMDS");
+constexpr uint32_t kTagSourcePath = Tag("SRCP");
 constexpr uint32_t kTagMainProgram = Tag("CMDP");
 constexpr uint32_t kTagList = Tag("LIST");
 constexpr uint32_t kTagFile = Tag("FILE");
@@ -138,6 +140,7 @@ ResultCode SfxArchive::OpenPackage(const char* path) {
 
 ResultCode SfxArchive::ParseDirectory(ByteStream& directory) {
   ResultCode result = kOk;
+  bool placementKnown = true;
   mode.clear();
   while (directory.position < directory.Length()) {
     ChunkHeader chunk = ReadChunkHeader(directory);
@@ -157,10 +160,20 @@ ResultCode SfxArchive::ParseDirectory(ByteStream& directory) {
       mode = ReadText(directory, chunk.length);
     } else if (chunk.tag == kTagCommandLine) {
       commandTemplate = ReadText(directory, chunk.length);
+    } else if (chunk.tag == kTagSilentCommandLine) {
+      silentCommandTemplate = ReadText(directory, chunk.length);
+      hasSilentCommandTemplate = true;
+    } else if (chunk.tag == kTagSourcePath) {
+      const Text name = ReadText(directory, chunk.length);
+      placementKnown = name.size() == chunk.length &&
+                       ParseSourcePathPlacement(name.c_str(), name.size(), &sourcePathPlacement);
     }
     directory.Seek(static_cast<int32_t>(chunk.next), kSeekSet);
   }
   if (mode != kExtractMode) return kErrorInvalidParameter;
+  // A placement this stub does not know is a package made for another one: running the setup program
+  // with the source path where it does not expect it could install in the wrong place.
+  if (!placementKnown) return kErrorInvalidParameter;
   if (result == kOk && HasNameClash(entries)) return kErrorFileInvalid;
   return result;
 }

@@ -8,6 +8,7 @@
 #include "sfxstub/archive/byte_stream.h"
 #include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/file_stream.h"
+#include "sfxstub/archive/source_path_placement.h"
 #include "sfxstub/platform/list.h"
 #include "sfxstub/platform/text.h"
 #include "sfxstub/result_code.h"
@@ -44,9 +45,10 @@ class SfxArchive {
 
   // Opens the package file first (denying writers, renames and deletion until destruction), then
   // verifies its signature and reads the directory. Returns 0, 2 (cannot open), 87 (mode is not
-  // "extract"), 1006 (damaged, not signed, signed with a record kind that does not protect it, or a
-  // listed file whose bytes do not all lie inside the signed range), 0xFFFFFFFF (a "CMDP" chunk not 8
-  // bytes long), or the error of a read that failed.
+  // "extract", or a "SRCP" chunk names no placement this stub knows), 1006 (damaged, not signed,
+  // signed with a record kind that does not protect it, or a listed file whose bytes do not all
+  // lie inside the signed range), 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long), or the error of a
+  // read that failed.
   ResultCode Open(const char* path);
   // Inflates the main program to destination, a new file (an existing name is refused with 82), in
   // pieces. Returns 0, 1006 (damaged), 82 (cannot create or write), 8 or the error of a read that
@@ -76,6 +78,12 @@ class SfxArchive {
   uint32_t mainProgramSize = 0;
   FileStream stream;
   Text commandTemplate;
+  // "CMDS": the template for runs started with "/silent", "/verysilent" or "/msi"; without the
+  // chunk those runs use commandTemplate.
+  Text silentCommandTemplate;
+  bool hasSilentCommandTemplate = false;
+  // "SRCP"; kEnd without the chunk.
+  SourcePathPlacement sourcePathPlacement = SourcePathPlacement::kEnd;
   List<ArchiveEntry> entries;
 
  private:

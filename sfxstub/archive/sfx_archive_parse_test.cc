@@ -148,6 +148,45 @@ TEST(ParseDirectory, KeepsTheLastCommandLineAndMainProgramAndEveryListInOrder) {
   }
 }
 
+// "CMDS" and "SRCP" come after the chunks every stub knows; a directory without them runs as before.
+TEST(ParseDirectory, SilentTemplateAndSourcePathPlacement) {
+  struct Case {
+    const char* what;
+    ByteVector chunks;  // after "MODE" "extract" "CMDL" "c"
+    ResultCode expected;
+    bool hasSilent;
+    const char* silent;
+    SourcePathPlacement placement;
+  };
+  const Case cases[] = {
+      {"neither", {}, kOk, false, "", SourcePathPlacement::kEnd},
+      {"both", ChunkWriter().AddText("CMDS", "/S").AddText("SRCP", "start").bytes(), kOk, true, "/S",
+       SourcePathPlacement::kStart},
+      {"an empty silent template", ChunkWriter().AddText("CMDS", "").bytes(), kOk, true, "",
+       SourcePathPlacement::kEnd},
+      {"none", ChunkWriter().AddText("SRCP", "none").bytes(), kOk, false, "", SourcePathPlacement::kNone},
+      {"end, said", ChunkWriter().AddText("SRCP", "end").bytes(), kOk, false, "", SourcePathPlacement::kEnd},
+      // A placement this stub does not know: a package for another stub, refused like a wrong mode.
+      {"unknown", ChunkWriter().AddText("SRCP", "middle").bytes(), kErrorInvalidParameter, false, "",
+       SourcePathPlacement::kEnd},
+      {"another case", ChunkWriter().AddText("SRCP", "Start").bytes(), kErrorInvalidParameter, false, "",
+       SourcePathPlacement::kEnd},
+      {"with a zero byte", ChunkWriter().Add("SRCP", {'n', 'o', 'n', 'e', 0}).bytes(), kErrorInvalidParameter,
+       false, "", SourcePathPlacement::kEnd},
+  };
+  for (const auto& c : cases) {
+    ByteVector directory = ChunkWriter().AddText("MODE", "extract").AddText("CMDL", "c").bytes();
+    directory.insert(directory.end(), c.chunks.begin(), c.chunks.end());
+    SfxArchive archive;
+    EXPECT_EQ(Parse(archive, directory), c.expected) << c.what;
+    if (c.expected != kOk) continue;
+    EXPECT_EQ(archive.commandTemplate, "c") << c.what;
+    EXPECT_EQ(archive.hasSilentCommandTemplate, c.hasSilent) << c.what;
+    EXPECT_EQ(archive.silentCommandTemplate, c.silent) << c.what;
+    EXPECT_EQ(archive.sourcePathPlacement, c.placement) << c.what;
+  }
+}
+
 TEST(ParseDirectory, TruncatedDirectoryNeverCrashesOrSucceedsWithMoreThanItHolds) {
   ByteVector full = ChunkWriter()
                         .AddText("MODE", "extract")

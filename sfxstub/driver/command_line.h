@@ -24,6 +24,8 @@ struct Switches {
 
   // Any of the switches that suppress the progress window.
   bool Quiet() const { return oem || msi || silent || verySilent; }
+  // The switches an unattended caller starts the program with: the package's silent template applies.
+  bool SilentRun() const { return msi || silent || verySilent; }
 };
 Switches FindSwitches(const Text& commandLine, LeadBytePredicate isLead);
 

@@ -17,10 +17,15 @@ void ReplaceAll(Text& text, const char* placeholder, const char* value, LeadByte
   }
 }
 
-Text BuildCommand(const Text& commandTemplate, const Text& sourceDirectory, const Text& tempDirectory,
-                  const Text& commandLine, LeadBytePredicate isLead) {
-  Text command = commandTemplate.Copy();
-  command += kSourcePathSuffix;
+Text BuildCommand(const Text& commandTemplate, SourcePathPlacement placement, const Text& sourceDirectory,
+                  const Text& tempDirectory, const Text& commandLine, LeadBytePredicate isLead) {
+  Text command;
+  if (placement == SourcePathPlacement::kStart) {
+    command = kSourcePathPrefix;
+    if (!commandTemplate.empty()) command += ' ';
+  }
+  command += commandTemplate;
+  if (placement == SourcePathPlacement::kEnd) command += kSourcePathSuffix;
   ReplaceAll(command, kSourcePathPlaceholder, sourceDirectory.c_str(), isLead);
   ReplaceAll(command, kTempPathPlaceholder, tempDirectory.c_str(), isLead);
   ReplaceAll(command, kCommandLinePlaceholder, commandLine.c_str(), isLead);

@@ -82,7 +82,8 @@ TEST(BuildCommand, SuffixAndTheFixedOrder) {
       {"run /x %CMDLINE% end", "/x %CMDLINE%", "run /x %CMDLINE% end" + suffix},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(BuildCommand(c.commandTemplate, src, tmp, c.commandLine, NoLeadBytes), c.command)
+    EXPECT_EQ(BuildCommand(c.commandTemplate, SourcePathPlacement::kEnd, src, tmp, c.commandLine, NoLeadBytes),
+              c.command)
         << c.commandTemplate;
   }
 }
@@ -90,10 +91,33 @@ TEST(BuildCommand, SuffixAndTheFixedOrder) {
 TEST(BuildCommand, LaterPlaceholdersInsideEarlierValuesAreExpanded) {
   // A source directory whose name holds "%TMPPATH%" and "%CMDLINE%" gets both replaced, in the
   // template and in the suffix.
-  EXPECT_EQ(BuildCommand("%SRCPATH%", "C:\\%TMPPATH%\\%CMDLINE%", "T", "L", NoLeadBytes),
+  EXPECT_EQ(BuildCommand("%SRCPATH%", SourcePathPlacement::kEnd, "C:\\%TMPPATH%\\%CMDLINE%", "T", "L", NoLeadBytes),
             "C:\\T\\L /srcpath \"C:\\T\\L\"");
   // A drive's root directory: the bare drive between the quotes.
-  EXPECT_EQ(BuildCommand("", "C:", "T", "", NoLeadBytes), " /srcpath \"C:\"");
+  EXPECT_EQ(BuildCommand("", SourcePathPlacement::kEnd, "C:", "T", "", NoLeadBytes), " /srcpath \"C:\"");
+}
+
+// NSIS takes "/D=" only as the last argument, and msiexec refuses switches it does not know.
+TEST(BuildCommand, TheSourcePathSwitchGoesWhereThePackageSays) {
+  struct Case {
+    SourcePathPlacement placement;
+    const char* commandTemplate;
+    const char* command;
+  };
+  const Case cases[] = {
+      {SourcePathPlacement::kEnd, "/S /D=%TMPPATH%", "/S /D=T /srcpath \"C:\\Dl\""},
+      {SourcePathPlacement::kStart, "/S /D=%TMPPATH%", "/srcpath \"C:\\Dl\" /S /D=T"},
+      {SourcePathPlacement::kStart, "", "/srcpath \"C:\\Dl\""},
+      {SourcePathPlacement::kStart, "%CMDLINE%", "/srcpath \"C:\\Dl\" /silent"},
+      {SourcePathPlacement::kNone, "/qn %CMDLINE%", "/qn /silent"},
+      {SourcePathPlacement::kNone, "", ""},
+      // The switch's own placeholder is expanded with the template's, in the same order.
+      {SourcePathPlacement::kStart, "x=%SRCPATH%", "/srcpath \"C:\\Dl\" x=C:\\Dl"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BuildCommand(c.commandTemplate, c.placement, "C:\\Dl", "T", "/silent", NoLeadBytes), c.command)
+        << SourcePathPlacementName(c.placement) << " " << c.commandTemplate;
+  }
 }
 
 }  // namespace

@@ -225,8 +225,8 @@ ResultCode SetupDriver::ExtractAndRun(const Text& commandLine, uint32_t* exitCod
   result = services.ExtractFiles(tempDirectory);
   if (result != kOk) return result;
 
-  const Text command =
-      BuildCommand(services.CommandTemplate(), sourceDirectory, tempDirectory, commandLine, isLead);
+  const Text command = BuildCommand(services.CommandTemplate(FindSwitches(commandLine, isLead).SilentRun()),
+                                    services.SourcePathAt(), sourceDirectory, tempDirectory, commandLine, isLead);
   stage = RunStage::kSpawning;
   for (int pass = 0; pass < kMaxSetupRuns; ++pass) {
     // Only a file this pass wrote may run, from the bytes the run holds: a file already standing

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "sfxstub/archive/entry_name.h"
+#include "sfxstub/archive/source_path_placement.h"
 #include "sfxstub/platform/multibyte.h"
 #include "sfxstub/platform/text.h"
 #include "sfxstub/result_code.h"
@@ -59,7 +60,9 @@ class SetupServices {
   // Writes destination, a new file, and holds it, others only reading, until RemoveTempDir.
   virtual ResultCode ExtractMainProgram(const Text& destination) = 0;
   virtual ResultCode ExtractFiles(const Text& directory) = 0;
-  virtual Text CommandTemplate() = 0;
+  // The silent template when the package has one and silentRun is set, else the command template.
+  virtual Text CommandTemplate(bool silentRun) = 0;
+  virtual SourcePathPlacement SourcePathAt() = 0;
   virtual void CloseArchive() = 0;
 };
 

@@ -39,6 +39,9 @@ class FakeServices : public SetupServices {
   ResultCode extractFilesResult = kOk;
   bool extractFilesRunsOutOfMemory = false;
   std::string commandTemplate = "%CMDLINE%";
+  std::string silentTemplate;
+  bool hasSilentTemplate = false;
+  SourcePathPlacement placement = SourcePathPlacement::kEnd;
   // One (result, exit code) per RunAndWait call; the last one repeats.
   std::deque<std::pair<ResultCode, uint32_t>> runs{{kOk, 0}};
 
@@ -108,7 +111,10 @@ class FakeServices : public SetupServices {
     runsHandler = SetOutOfMemoryHandler([] { return outOfMemoryExitCode = runsHandler(); });
     OutOfMemory();
   }
-  Text CommandTemplate() override { return commandTemplate; }
+  Text CommandTemplate(bool silentRun) override {
+    return silentRun && hasSilentTemplate ? silentTemplate : commandTemplate;
+  }
+  SourcePathPlacement SourcePathAt() override { return placement; }
   void CloseArchive() override { calls.push_back("CloseArchive"); }
 
   std::vector<std::string> boxes;
@@ -163,6 +169,34 @@ TEST(SetupDriver, CommandIsTheExpandedTemplateWithTheSuffix) {
   ASSERT_EQ(services.runArguments.size(), 1u);
   EXPECT_EQ(services.runArguments[0],
             "A /silent B \"" + std::string(kTemp) + "\" /srcpath \"C:\\Downloads\"");
+}
+
+// An unattended caller's switches pick the package's silent template ("/oem" only hides the window);
+// the source path goes where the package says, whichever template runs.
+TEST(SetupDriver, SilentSwitchesPickTheSilentTemplateAndThePlacementHolds) {
+  struct Case {
+    const char* commandLine;
+    bool hasSilentTemplate;
+    SourcePathPlacement placement;
+    const char* arguments;
+  };
+  const Case cases[] = {
+      {"/silent", true, SourcePathPlacement::kStart, "/srcpath \"C:\\Downloads\" /S"},
+      {"/verysilent", true, SourcePathPlacement::kEnd, "/S /srcpath \"C:\\Downloads\""},
+      {"/msiexec", true, SourcePathPlacement::kNone, "/S"},
+      {"/oem", true, SourcePathPlacement::kNone, "[/oem]"},
+      {"", true, SourcePathPlacement::kNone, "[]"},
+      {"/silent", false, SourcePathPlacement::kNone, "[/silent]"},  // no silent template: the other one
+  };
+  for (const auto& c : cases) {
+    FakeServices services;
+    services.commandTemplate = "[%CMDLINE%]";
+    services.silentTemplate = "/S";
+    services.hasSilentTemplate = c.hasSilentTemplate;
+    services.placement = c.placement;
+    RunDriver(services, c.commandLine);
+    EXPECT_EQ(services.runArguments, std::vector<std::string>{c.arguments}) << c.commandLine;
+  }
 }
 
 TEST(SetupDriver, ProgramInADriveRootHasTheBareDriveAsSourceDirectory) {

@@ -136,7 +136,12 @@ ResultCode Win32SetupServices::ExtractFiles(const Text& directory) {
   return archive->ExtractFiles(directory.c_str());
 }
 
-Text Win32SetupServices::CommandTemplate() { return archive->commandTemplate.Copy(); }
+Text Win32SetupServices::CommandTemplate(bool silentRun) {
+  if (silentRun && archive->hasSilentCommandTemplate) return archive->silentCommandTemplate.Copy();
+  return archive->commandTemplate.Copy();
+}
+
+SourcePathPlacement Win32SetupServices::SourcePathAt() { return archive->sourcePathPlacement; }
 
 void Win32SetupServices::CloseArchive() { archive.reset(); }
 

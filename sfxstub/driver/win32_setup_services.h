@@ -34,7 +34,8 @@ class Win32SetupServices final : public SetupServices {
   ResultCode OpenArchive(const Text& path) override;
   ResultCode ExtractMainProgram(const Text& destination) override;
   ResultCode ExtractFiles(const Text& directory) override;
-  Text CommandTemplate() override;
+  Text CommandTemplate(bool silentRun) override;
+  SourcePathPlacement SourcePathAt() override;
   void CloseArchive() override;
 
  private:

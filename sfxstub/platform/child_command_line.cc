@@ -10,7 +10,7 @@ ResultCode FormatChildCommandLine(const char* program, const char* arguments, Te
     line += ' ';
     line += arguments;
   }
-  if (line.size() + 1 > kMaxPathBytes) {
+  if (line.size() + 1 > kMaxCommandLineChars) {
     commandLine->clear();
     return kErrorFilenameExceedsRange;
   }

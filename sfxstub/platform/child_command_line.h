@@ -1,6 +1,6 @@
 // The command line a child process is created with: the program path in double quotes, then, when
-// arguments are given, one blank and the arguments unchanged. It must fit the system's 260-byte
-// buffer with its terminator; a longer one is refused, never cut.
+// arguments are given, one blank and the arguments unchanged. It may be as long as CreateProcess
+// allows (kMaxCommandLineChars with its terminator); a longer one is refused, never cut.
 #ifndef SFXSTUB_PLATFORM_CHILD_COMMAND_LINE_H_
 #define SFXSTUB_PLATFORM_CHILD_COMMAND_LINE_H_
 
@@ -14,7 +14,7 @@ namespace sfx {
 
 // arguments may be null (none: the quoted path alone); an empty text is present and gives the path
 // and one blank. Returns 0, or 206 with commandLine cleared when the result needs more than
-// kMaxPathBytes bytes.
+// kMaxCommandLineChars characters with its terminator.
 ResultCode FormatChildCommandLine(const char* program, const char* arguments, Text* commandLine);
 
 }  // namespace sfx

@@ -23,21 +23,23 @@ TEST(FormatChildCommandLine, QuotesThePathAndAddsArgumentsAfterOneBlank) {
   }
 }
 
-TEST(FormatChildCommandLine, RefusesWhatDoesNotFitTheBuffer) {
+// A package saved in a folder with a long path, or a long argument, must not fail: the line may be as
+// long as CreateProcess takes, and only a longer one is refused.
+TEST(FormatChildCommandLine, TakesWhatCreateProcessTakesAndRefusesOneMore) {
   const std::string program = "C:\\p.exe";  // quoted and followed by a blank: 11 bytes
   Text line;
-  std::string fits(259 - 11, 'a');
+  std::string fits(32766 - 11, 'a');
   ASSERT_EQ(FormatChildCommandLine(program.c_str(), fits.c_str(), &line), kOk);
-  EXPECT_EQ(line.size(), 259u);
+  EXPECT_EQ(line.size(), 32766u);
   EXPECT_EQ(line.substr(11), fits);
 
   std::string tooLong = fits + "b";
   EXPECT_EQ(FormatChildCommandLine(program.c_str(), tooLong.c_str(), &line), kErrorFilenameExceedsRange);
   EXPECT_EQ(line, "");  // refused, never cut
 
-  std::string longPath(258, 'p');  // quoted: 260 bytes without a terminator
+  std::string longPath(32765, 'p');  // quoted: 32767 bytes without a terminator
   EXPECT_EQ(FormatChildCommandLine(longPath.c_str(), nullptr, &line), kErrorFilenameExceedsRange);
-  std::string pathThatFits(257, 'p');
+  std::string pathThatFits(32764, 'p');
   EXPECT_EQ(FormatChildCommandLine(pathThatFits.c_str(), nullptr, &line), kOk);
 }
 

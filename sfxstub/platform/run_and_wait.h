@@ -13,8 +13,8 @@ namespace sfx {
 // search path). Its command line is the quoted program path, then one blank and arguments when they
 // are not null. Blocks until the child ends.
 // Returns 0 when the child ran to its end and its exit code was read, whatever that code; otherwise
-// the error of the failing call, or 206 when the command line does not fit 260 bytes (nothing is
-// started). exitCode (may be null) is 0 unless the result is 0. The progress window is stopped once
+// the error of the failing call, or 206 when the command line is longer than CreateProcess takes
+// (32,767 characters with its terminator; nothing is started). exitCode (may be null) is 0 unless the result is 0. The progress window is stopped once
 // the child exists, and left alone when it could not be created.
 ResultCode RunAndWait(const char* program, const char* arguments, uint32_t* exitCode);
 

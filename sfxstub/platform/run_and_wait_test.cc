@@ -93,13 +93,14 @@ TEST_F(RunAndWaitTest, FailuresReturnTheErrorAndExitCodeZero) {
   EXPECT_EQ(RunAndWait(scratch.File("missing.exe").c_str(), nullptr, &exitCode), kErrorFileNotFound);
   EXPECT_EQ(exitCode, 0u);
 
-  // Too long for the 260-byte buffer: refused, nothing started.
+  // Longer than CreateProcess takes (32,767 characters with the terminator): refused, nothing
+  // started; one character less is started whole.
   exitCode = 99;
-  std::string arguments(260 - probe.size() - 3, 'x');
+  std::string arguments(32767 - probe.size() - 3, 'x');
   EXPECT_EQ(RunAndWait(probe.c_str(), arguments.c_str(), &exitCode), kErrorFilenameExceedsRange);
   EXPECT_EQ(exitCode, 0u);
   EXPECT_EQ(ChildCommandLine(), "(not run)");
-  arguments.pop_back();  // 259 characters fit
+  arguments.pop_back();  // 32,766 characters fit
   EXPECT_EQ(RunAndWait(probe.c_str(), arguments.c_str(), &exitCode), kOk);
   EXPECT_EQ(ChildCommandLine(), "\"" + probe + "\" " + arguments);
 }

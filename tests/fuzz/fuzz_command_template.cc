@@ -34,14 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // bytes and may hold anything.
   for (int i = 1; i < 4; ++i) parts[i].resize(std::strlen(parts[i].c_str()));
   const std::string& commandTemplate = parts[0];
-  const sfx::Text built = sfx::BuildCommand(commandTemplate, parts[1], parts[2], parts[3], isLead);
+  const sfx::SourcePathPlacement placement = static_cast<sfx::SourcePathPlacement>((data[0] >> 1) % 3);
+  const sfx::Text built = sfx::BuildCommand(commandTemplate, placement, parts[1], parts[2], parts[3], isLead);
   const std::string command(built.data(), built.size());
-  if (command != sfx::BuildCommand(commandTemplate, parts[1], parts[2], parts[3], isLead)) std::abort();
+  if (command != sfx::BuildCommand(commandTemplate, placement, parts[1], parts[2], parts[3], isLead)) {
+    std::abort();
+  }
 
-  // Without any '%' nothing is a placeholder except the fixed suffix's own.
+  // Without any '%' nothing is a placeholder except the source-path switch's own.
   bool percentFree = true;
   for (const std::string& part : parts) percentFree = percentFree && part.find('%') == std::string::npos;
-  if (percentFree && command != commandTemplate + " /srcpath \"" + parts[1] + "\"") std::abort();
+  const std::string sourceSwitch = "/srcpath \"" + parts[1] + "\"";
+  const std::string expected =
+      placement == sfx::SourcePathPlacement::kEnd     ? commandTemplate + " " + sourceSwitch
+      : placement == sfx::SourcePathPlacement::kStart ? sourceSwitch + (commandTemplate.empty() ? "" : " ") + commandTemplate
+                                                      : commandTemplate;
+  if (percentFree && command != expected) std::abort();
 
   // Replacing a placeholder by itself, or in text that does not hold it, changes nothing.
   sfx::Text same = commandTemplate;

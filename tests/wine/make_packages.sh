@@ -4,6 +4,7 @@
 # OUTDIR gets a fresh key, the payload files (with fixed modification times) and:
 #   good.exe     the probe as setup program, three listed files, a template using every placeholder
 #   longcmd.exe  the same with a template too long for the setup program's command line
+#   cmdline.exe  the probe with the template %CMDLINE% and no /srcpath: the stub's arguments alone
 #   unicode.exe  the probe and files named with accents, CJK and an emoji (UTF-8), from --dir and --file
 #   large.exe    the probe and one 64 MiB file: extraction lasts long enough under Wine (some
 #                hundreds of ms) for a progress window to be seen, or its absence to mean something
@@ -34,8 +35,11 @@ files=(--file readme.txt="$out/payload/readme.txt" --file data.bin="$out/payload
 "$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" \
   --command '/a "%SRCPATH%" /t "%TMPPATH%" /c [%CMDLINE%] /l %srcpath%' "${files[@]}" \
   -o "$out/good.exe" >/dev/null
-"$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" \
-  --command "/long $(printf 'x%.0s' $(seq 300))" -o "$out/longcmd.exe" >/dev/null
+# Longer than CreateProcess takes: sfxpack warns, and the stub refuses it with the box.
+"$sfxpack" build -q --stub "$stub" --key "$out/key.key" --setup "$probe" \
+  --command "/long $(head -c 32800 /dev/zero | tr '\0' x)" -o "$out/longcmd.exe" >/dev/null
+"$sfxpack" build --stub "$stub" --key "$out/key.key" --setup "$probe" --command '%CMDLINE%' --srcpath none \
+  -o "$out/cmdline.exe" >/dev/null
 mkdir -p "$out/unicode"
 printf 'accents' >"$out/unicode/résumé ünïcode.txt"
 printf 'cjk' >"$out/unicode/日本語.txt"

@@ -472,8 +472,11 @@ TEST_F(StubTest, AutorunGoesOnWithTheNormalRunWhenTheCopyCannotBeMade) {
 }
 
 TEST_F(StubTest, AutorunCopyThatCannotBeStartedEndsTheRunWithTheError) {
-  // The copy's command line would not fit 260 bytes: refused, and that error is the exit code.
-  LaunchOutcome outcome = Run("/Autorun " + std::string(250, 'x'));
+  // The copy's command line ("<run folder>\\setup.exe", two blanks, the rest) would be one character
+  // longer than CreateProcess takes, though the package's own fits: refused, and that error is the
+  // exit code.
+  const size_t copyPath = temp.size() + 1 + (sizeof kTempPrefix - 1) + 6 + 1 + (sizeof kPackageName - 1);
+  LaunchOutcome outcome = Run("/Autorun " + std::string(32767 - (2 + copyPath + 2), 'x'));
   EXPECT_EQ(outcome.exitCode, 206u);
   EXPECT_TRUE(outcome.boxTexts.empty());
   EXPECT_TRUE(Runs().empty());

@@ -17,7 +17,8 @@ python3 -m zipfile -l "$zip"
 python3 -m zipfile -e "$zip" "$unpacked"
 top=$(ls "$unpacked")
 tool=$unpacked/$top/bin/sfxpack.exe
-for f in bin/sfxpack.exe share/sfxstub/sfxstub.exe share/sfxstub/sfxstub64.exe README-windows.txt LICENSE.txt \
+for f in bin/sfxpack.exe share/sfxstub/sfxstub.exe share/sfxstub/sfxstub64.exe share/sfxstub/msirunner.exe \
+         share/sfxstub/msirunner64.exe README-windows.txt LICENSE.txt \
          sfxpack.txt; do
   [ -f "$unpacked/$top/$f" ] || fail "the zip has no $f"
 done

@@ -124,7 +124,8 @@ std::string LongTemporaryFolder() {
   return "C:\\Users\\" + std::string(20, 'u') + "\\AppData\\Local\\Temp\\_kv_sfx.tm~a12345";
 }
 
-std::vector<std::string> TemplateWarnings(const std::string& commandTemplate) {
+std::vector<std::string> TemplateWarnings(const std::string& commandTemplate, const std::string& option,
+                                          SourcePathPlacement placement) {
   std::vector<std::string> warnings;
   const char* const placeholders[] = {kSourcePathPlaceholder, kTempPathPlaceholder, kCommandLinePlaceholder};
   for (size_t at = commandTemplate.find('%'); at != std::string::npos;) {
@@ -140,7 +141,7 @@ std::vector<std::string> TemplateWarnings(const std::string& commandTemplate) {
     bool known = false;
     for (const char* placeholder : placeholders) known = known || word == placeholder;
     if (!known) {
-      warnings.push_back("--command: " + word + " is not a placeholder and stays as typed (" +
+      warnings.push_back(option + ": " + word + " is not a placeholder and stays as typed (" +
                          kSourcePathPlaceholder + ", " + kTempPathPlaceholder + " and " +
                          kCommandLinePlaceholder + " are, in upper case)");
     }
@@ -148,13 +149,13 @@ std::vector<std::string> TemplateWarnings(const std::string& commandTemplate) {
   }
   // The shortest the other values can be: a package in a drive's root, started with no arguments.
   const std::string folder = LongTemporaryFolder();
-  const std::string command = StdString(BuildCommand(commandTemplate, "C:", folder, "", NoLeadBytes));
+  const std::string command = StdString(BuildCommand(commandTemplate, placement, "C:", folder, "", NoLeadBytes));
   const std::string program = folder + "\\" + kRunProgramName;
   const size_t length = 1 + program.size() + 2 + command.size();
-  if (length + 1 > kMaxPathBytes) {
-    warnings.push_back("--command: the setup program's command line would be at least " + std::to_string(length) +
+  if (length + 1 > kMaxCommandLineChars) {
+    warnings.push_back(option + ": the setup program's command line would be at least " + std::to_string(length) +
                        " bytes with the temporary folder " + folder + ", and the stub starts at most " +
-                       std::to_string(kMaxPathBytes - 1));
+                       std::to_string(kMaxCommandLineChars - 1));
   }
   return warnings;
 }

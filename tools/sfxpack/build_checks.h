@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/archive/source_path_placement.h"
 #include "tools/sfxpack/package_layout.h"
 
 namespace sfx {
@@ -42,9 +43,11 @@ const char* SetupProgramProblem(const ByteVector& program);
 // A stub that already carries a package (its trailer, or a signature record, at the end).
 bool IsPackage(const std::string& path, const ByteVector& image);
 
-// Warnings for a command template: "%WORD%" that is no placeholder (it stays as typed), and a
-// template that makes the setup program's command line longer than the stub can start.
-std::vector<std::string> TemplateWarnings(const std::string& commandTemplate);
+// Warnings for a command template (given by option, with the source-path switch placed as the package
+// says): "%WORD%" that is no placeholder (it stays as typed), and a template that makes the setup
+// program's command line longer than CreateProcess takes (32,767 characters with the terminator).
+std::vector<std::string> TemplateWarnings(const std::string& commandTemplate, const std::string& option = "--command",
+                                          SourcePathPlacement placement = SourcePathPlacement::kEnd);
 
 // The temporary folder the length warning assumes: the default TEMP of a 20-character user name (the
 // longest Windows allows) with the stub's run directory in it.

@@ -91,7 +91,7 @@ bool PrefixBlock(const StreamedPackage& package, const SigningKey& signer, ByteV
   };
   inputs.Begin(package.stub, package.mainProgram.size);
   if (!ReadSource(package.mainProgram, buffer, add, error)) return false;
-  inputs.EndMainProgram(package.commandTemplate, package.files.size());
+  inputs.EndMainProgram(package.commandTemplate, package.files.size(), package.commandChunks);
   for (const ListedSource& source : package.files) {
     inputs.AddFile(source.name, source.size);
     if (!ReadSource(source, buffer, add, error)) return false;
@@ -204,7 +204,8 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
   PackageLayout tail(ByteVector(), end);
   if (end <= kMaxPackageSize && locations.size() == package.files.size() &&
       tail.Finish(DirectoryChunks(package.commandTemplate, static_cast<uint32_t>(programOffset),
-                                  static_cast<uint32_t>(programSize), locations)) != kOk) {
+                                  static_cast<uint32_t>(programSize), locations,
+                                  package.commandChunks)) != kOk) {
     *error = "cannot compress the directory";
     return false;
   }

@@ -32,6 +32,7 @@ struct StreamedPackage {
   ListedSource mainProgram;  // its path and measured size; the name is not used
   std::string commandTemplate;
   std::vector<ListedSource> files;
+  ByteVector commandChunks;  // appended to the directory (DirectoryChunks)
 };
 
 // The bytes the listed files pass through, at most, at a time.

@@ -28,7 +28,7 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
   test::WriteFileBytes(dir.File("setup.exe"), program);
   streamed.mainProgram = {"", dir.File("setup.exe"), program.size(), 0};
   streamed.commandTemplate = "/q %CMDLINE%";
-  PackageSpec spec{streamed.stub, {}, program, streamed.commandTemplate, {}};
+  PackageSpec spec{streamed.stub, {}, program, streamed.commandTemplate, {}, {}};
   uint32_t time = 1000000000;
   for (const auto& [name, bytes] : sources) {
     test::WriteFileBytes(dir.File(name), bytes);
@@ -38,6 +38,11 @@ TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
   }
   for (SignatureKind kind : {kBinarySignature, kTextSignature, kTextDigest}) {
     SCOPED_TRACE(kind);
+    // The run options' chunks, once: both writers must place them and key the prefix block with them.
+    if (kind == kTextDigest) {
+      streamed.commandChunks = ChunkWriter().AddText("SRCP", "start").bytes();
+      spec.commandChunks = streamed.commandChunks;
+    }
     ByteVector expected;
     std::string error;
     ASSERT_TRUE(MakePrefixBlock(test::TestSigningKey(), spec, &spec.prefixBlock, &error)) << error;

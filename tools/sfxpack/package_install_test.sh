@@ -29,6 +29,7 @@ contains "$info" "zlib1g"
 contains "$info" "libc6"
 files=$(dpkg-deb -c "$deb" | awk '{print $1, $6}')
 for f in ./usr/bin/sfxpack ./usr/share/sfxstub/sfxstub.exe ./usr/share/sfxstub/sfxstub64.exe \
+         ./usr/share/sfxstub/msirunner.exe ./usr/share/sfxstub/msirunner64.exe \
          ./usr/share/man/man1/sfxpack.1.gz ./usr/share/bash-completion/completions/sfxpack \
          ./usr/share/doc/sfxstub/copyright ./usr/share/doc/sfxstub/changelog.gz; do
   contains "$files" "$f"
@@ -68,6 +69,11 @@ use() {  # tool, expected stub
     fail "extracted files differ"
   cmp <(head -c 4096 pkg.exe | tail -c 3000) <(head -c 4096 "$stub" | tail -c 3000) ||
     fail "the package does not start with the installed stub"
+  # --msi finds the installed MSI runner as build finds the stub.
+  { printf '\320\317\021\340\241\261\032\341'; head -c 600 /dev/zero; } > product.msi
+  run "$tool" build --key k.key --msi product.msi -o msi.exe >/dev/null
+  run "$tool" extract msi.exe msiout >/dev/null
+  cmp "$(dirname "$stub")/msirunner.exe" msiout/setup.ovr || fail "the package's setup program is not the installed runner"
 }
 
 run dpkg -x "$deb" "$work/root"

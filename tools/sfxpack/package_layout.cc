@@ -58,7 +58,7 @@ ResultCode PackageLayout::Finish(const ByteVector& directoryChunks) {
 }
 
 ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programOffset, uint32_t programSize,
-                           const std::vector<FileLocation>& files) {
+                           const std::vector<FileLocation>& files, const ByteVector& commandChunks) {
   ChunkWriter list;
   for (const auto& file : files) {
     ChunkWriter record;
@@ -70,7 +70,9 @@ ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programO
       .AddText("CMDL", commandTemplate)
       .AddWords("CMDP", {programOffset, programSize})
       .Add("LIST", list.bytes());
-  return directory.bytes();
+  ByteVector chunks = directory.bytes();
+  chunks.insert(chunks.end(), commandChunks.begin(), commandChunks.end());
+  return chunks;
 }
 
 std::string ListedNamesProblem(const std::vector<std::string>& names) {
@@ -114,7 +116,7 @@ ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* 
     uint32_t offset = layout.AddRaw(file.bytes);
     locations.push_back({file.name, offset, static_cast<uint32_t>(file.bytes.size()), file.time});
   }
-  if (layout.Finish(DirectoryChunks(spec.commandTemplate, programOffset, programSize, locations)) != kOk) {
+  if (layout.Finish(DirectoryChunks(spec.commandTemplate, programOffset, programSize, locations, spec.commandChunks)) != kOk) {
     *error = "cannot compress the directory";
     return kErrorNotEnoughMemory;
   }

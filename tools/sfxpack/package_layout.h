@@ -60,9 +60,11 @@ struct FileLocation {
   uint32_t time = 0;
 };
 
-// The chunk list of a package's directory: "MODE" "extract", "CMDL", "CMDP" and one "LIST".
+// The chunk list of a package's directory: "MODE" "extract", "CMDL", "CMDP", one "LIST", then
+// commandChunks as they are (the options of installer/run_options.h; none for a package built without
+// them, which is then what it was before they existed).
 ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programOffset, uint32_t programSize,
-                           const std::vector<FileLocation>& files);
+                           const std::vector<FileLocation>& files, const ByteVector& commandChunks = {});
 
 // Why a package with these listed names cannot be built (one line), or empty when it can.
 std::string ListedNamesProblem(const std::vector<std::string>& names);
@@ -75,6 +77,7 @@ struct PackageSpec {
   ByteVector mainProgram;
   std::string commandTemplate;
   std::vector<PackageFile> files;
+  ByteVector commandChunks;  // appended to the directory (DirectoryChunks)
 };
 
 // The unsigned package for spec: stub, prefix block, main program blob, the files raw, the directory

@@ -41,9 +41,14 @@ void PrefixBlockInputs::Begin(const ByteVector& stub, uint64_t mainProgramSize) 
   AddNumber(state_->inputs, mainProgramSize);  // the main program's field: its length, then its bytes
 }
 
-void PrefixBlockInputs::EndMainProgram(const std::string& commandTemplate, size_t fileCount) {
+void PrefixBlockInputs::EndMainProgram(const std::string& commandTemplate, size_t fileCount,
+                                       const ByteVector& commandChunks) {
   AddField(state_->inputs, commandTemplate);
   AddNumber(state_->inputs, fileCount);
+  if (!commandChunks.empty()) {
+    AddField(state_->inputs, std::string("directory chunks"));
+    AddField(state_->inputs, commandChunks);
+  }
 }
 
 void PrefixBlockInputs::AddFile(const std::string& name, uint64_t size) {
@@ -79,7 +84,7 @@ bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVect
   PrefixBlockInputs inputs;
   inputs.Begin(spec.stub, spec.mainProgram.size());
   inputs.AddBytes(spec.mainProgram.data(), spec.mainProgram.size());
-  inputs.EndMainProgram(spec.commandTemplate, spec.files.size());
+  inputs.EndMainProgram(spec.commandTemplate, spec.files.size(), spec.commandChunks);
   for (const PackageFile& file : spec.files) {
     inputs.AddFile(file.name, file.bytes.size());
     inputs.AddBytes(file.bytes.data(), file.bytes.size());

@@ -27,7 +27,8 @@ class PrefixBlockInputs {
   PrefixBlockInputs& operator=(const PrefixBlockInputs&) = delete;
 
   void Begin(const ByteVector& stub, uint64_t mainProgramSize);
-  void EndMainProgram(const std::string& commandTemplate, size_t fileCount);
+  // commandChunks enter only when there are some, so that a package built without them keeps its block.
+  void EndMainProgram(const std::string& commandTemplate, size_t fileCount, const ByteVector& commandChunks = {});
   void AddFile(const std::string& name, uint64_t size);
   void AddBytes(const uint8_t* bytes, size_t length);
   void EndFile(uint32_t time);
@@ -39,7 +40,7 @@ class PrefixBlockInputs {
 };
 
 // The block for a package's inputs (its stub as it will be written, the main program, the
-// template, every file's name, bytes and time) and signer. Returns false with error when the key
+// template and the other directory chunks, every file's name, bytes and time) and signer. Returns false with error when the key
 // cannot be encoded.
 bool MakePrefixBlock(const SigningKey& signer, const PackageSpec& spec, ByteVector* block,
                      std::string* error);

@@ -24,6 +24,13 @@ cp "$tool" "$fixture/root/bin/sfxpack"
 cp "$stub32" "$fixture/root/share/sfxstub/sfxstub.exe"
 cp "$stub32" "$fixture/build/win32/sfxstub.exe"
 { printf 'MZ'; head -c 58 /dev/zero; printf '\100\0\0\0PE\0\0\144\206'; printf 'an installer\n'; } >"$fixture/installer.exe"
+# "Wrapping an installer": installers by other names, an MSI (the compound-file signature is what
+# build checks) and the MSI runner installed beside the stubs (a stand-in PE, as the installer is).
+cp "$fixture/installer.exe" "$fixture/acme-installer.exe"
+cp "$fixture/installer.exe" "$fixture/mysetup.exe"
+cp "$fixture/installer.exe" "$fixture/root/share/sfxstub/msirunner.exe"
+{ printf '\320\317\021\340\241\261\032\341'; head -c 504 /dev/zero; } >"$fixture/acme.msi"
+printf 'read me\r\n' >"$fixture/readme.txt"
 printf 'alpha\r\n' >"$fixture/payload/a.txt"
 printf 'beta\r\n' >"$fixture/payload/b.txt"
 printf 'read me\r\n' >"$fixture/docs/readme.txt"

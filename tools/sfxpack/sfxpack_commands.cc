@@ -18,6 +18,7 @@
 #include "tools/sfxpack/cli/progress_hooks.h"
 #include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/installer/run_options.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/output/escaped_text.h"
@@ -384,11 +385,19 @@ int RunBuild(const ParsedArgs& args) {
   std::string error;
   Branding branding;
   if (!ParseBranding(args, out, &branding, &error)) return UsageError(error);
+  RunOptions run;
+  std::string runProblem;
+  if (!ReadRunOptions(args, &run, &runProblem)) return UsageError(runProblem);
+  const std::string setupOption = run.msiPath.empty() ? "--setup " : "--runner ";
+  if (!run.msiPath.empty()) setupPath = run.runnerPath;
   if (int status = StubPath(args, &stubPath)) return status;
   bool verbose = isatty(fileno(stderr)) != 0;
   std::vector<BuildInput> listed;
-  if (!ListedInputs(args, &listed, &error) || !CheckListedNames(listed, &error)) return Fail(error);
-  std::vector<BuildInput> inputs = {{"--stub " + stubPath, stubPath, ""}, {"--setup " + setupPath, setupPath, ""}};
+  if (!ListedInputs(args, &listed, &error) || !AddMsiInput(run, &listed, &error) ||
+      !CheckListedNames(listed, &error)) {
+    return Fail(error);
+  }
+  std::vector<BuildInput> inputs = {{"--stub " + stubPath, stubPath, ""}, {setupOption + setupPath, setupPath, ""}};
   // A key in a file is an input the output must not replace, and none of the others may be it; one
   // from a pipe, stdin or the environment is read once, below. The listed files come last.
   const bool keyFile = KeyInput::NamesFile(args) && IsRegularFile(keyPath);
@@ -424,7 +433,7 @@ int RunBuild(const ParsedArgs& args) {
   package.mainProgram = {"", setupPath, inputs[1].size, 0};
   if (IsPackage(stubPath, package.stub)) return Fail("build: --stub " + stubPath + ": this is a package, not a stub");
   if (const char* problem = SetupProgramProblem(setupStart)) {
-    return Fail("build: --setup " + setupPath + " " + problem + ", and the stub starts it as a program");
+    return Fail("build: " + setupOption + setupPath + " " + problem + ", and the stub starts it as a program");
   }
   if (!RemoveStubCertificateTable(stubPath, &package.stub, &error)) return Fail(error);
   // Resources first: the key block keeps its place, and the resources' layout is the stub's.
@@ -435,15 +444,19 @@ int RunBuild(const ParsedArgs& args) {
   ByteVector setupImage;
   if (!ReadFilePrefix(setupPath, size_t{64} << 20, &setupImage, &error)) return Fail("build: " + error);
   if (!CheckSetupElevation(package.stub, setupImage, &elevation, &error)) {
-    return Fail("build: --setup " + setupPath + ": " + error);
+    return Fail("build: " + setupOption + setupPath + ": " + error);
   }
-  for (const std::string& warning : elevation) PrintWarning("--setup " + setupPath + ": " + warning);
+  for (const std::string& warning : elevation) PrintWarning(setupOption + setupPath + ": " + warning);
   if (!PrepareStubKey(&package.stub, signer, args.Has("restamp"), &error)) return Fail(stubPath + ": " + error);
   // The bare stub carries a signature record of its own, ahead of the package data.
   if (!AppendRecord(&package.stub, kBinarySignature, signer, &error)) return Fail(error);
-  package.commandTemplate = args.Get("command");
-  for (const std::string& warning : TemplateWarnings(package.commandTemplate)) {
+  package.commandTemplate = run.commandTemplate;
+  package.commandChunks = RunOptionChunks(run);
+  for (const std::string& warning : TemplateWarnings(run.commandTemplate, "--command", run.placement)) {
     PrintWarning(warning);
+  }
+  for (const std::string& warning : TemplateWarnings(run.silentTemplate, "--silent-command", run.placement)) {
+    if (run.hasSilentTemplate) PrintWarning(warning);
   }
   for (size_t i = inputs.size() - listed.size(); i < inputs.size(); ++i) {
     ListedSource source{inputs[i].name, inputs[i].path, inputs[i].size, 0};
@@ -619,7 +632,8 @@ int RunList(const ParsedArgs& args) {
     }
     std::printf("{\"mode\": %s, \"command\": %s, \"fingerprint\": %s, \"mainProgram\": {\"offset\": %u, "
                 "\"size\": %u}, \"certificateTable\": %s, \"branding\": %s, \"entries\": [",
-                JsonString(StdString(archive.Mode())).c_str(), JsonString(StdString(archive.commandTemplate)).c_str(),
+                JsonString(StdString(archive.Mode())).c_str(),
+                (JsonString(StdString(archive.commandTemplate)) + RunOptionsJson(archive, JsonString)).c_str(),
                 JsonString(key.fingerprint.Hex()).c_str(), archive.mainProgramOffset, archive.mainProgramSize,
                 tableJson.c_str(), branded ? BrandingJson(branding).c_str() : "null");
     for (size_t i = 0; i < archive.entries.size(); ++i) {
@@ -632,9 +646,10 @@ int RunList(const ParsedArgs& args) {
   }
   // The package's own text is escaped: a template or name with line ends or terminal controls could
   // otherwise print lines of its own, or hide these.
-  std::printf("mode:         %s\ncommand:      %s\nkey:          %s\nmain program: offset %u, size %u\n"
+  std::printf("mode:         %s\ncommand:      %s\n%skey:          %s\nmain program: offset %u, size %u\n"
               "entries:      %zu\n",
               EscapedText(StdString(archive.Mode())).c_str(), EscapedText(StdString(archive.commandTemplate)).c_str(),
+              RunOptionsText(archive).c_str(),
               key.fingerprint.Text().c_str(),
               archive.mainProgramOffset, archive.mainProgramSize, archive.entries.size());
   if (branded) std::fputs(BrandingText(branding).c_str(), stdout);
@@ -720,16 +735,25 @@ const std::vector<CommandSpec>& Commands() {
                 {"out", 'o', "OUT", false, "the stamped copy", true}}),
        0, RunStampKey},
       {"build",
-       "[--stub STUB] (--key KEY|--key-env NAME) [--passphrase-env NAME] --setup PROGRAM [--command TEMPLATE] "
-       "[--file NAME=PATH]... [--dir DIR] [--record binary|text|digest] [--restamp] [--authenticode COMMAND] "
+       "[--stub STUB] (--key KEY|--key-env NAME) [--passphrase-env NAME] (--setup PROGRAM | --msi PRODUCT.msi [--runner RUNNER]) "
+       "[--command TEMPLATE] [--silent-command TEMPLATE] [--srcpath end|start|none] [--file NAME=PATH]... [--dir DIR] [--record binary|text|digest] [--restamp] [--authenticode COMMAND] "
        "[--authenticode-size BYTES] [-v] " + std::string(kBrandingUsage) + " -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        Branded({kStubOption,
         {"key", 0, "KEY", false, "private key (PEM; '-' reads it from standard input)"},
         {"key-env", 0, "NAME", false, "read the private key (PEM) from environment variable NAME instead"},
         kPassphraseEnvOption,
-        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction", true},
+        {"setup", 0, "PROGRAM", false, "the setup program, run after extraction"},
         {"command", 0, "TEMPLATE", false, "its arguments; %SRCPATH%, %TMPPATH%, %CMDLINE% are expanded"},
+        {"silent-command", 0, "TEMPLATE", false,
+         "its arguments instead when the stub is started with /silent, /verysilent or /msi"},
+        {"srcpath", 0, "WHERE", false,
+         "where /srcpath \"FOLDER\" goes: end (default, after the arguments), start (before them) or none"},
+        {"msi", 0, "PRODUCT.msi", false,
+         "instead of --setup: a Windows Installer package, listed and run by the MSI runner through msiexec "
+         "(default --command: none, --silent-command: /qn; the folder as the property SFXSRCPATH)"},
+        {"runner", 0, "RUNNER", false,
+         "the MSI runner; default: the installed one, ../share/sfxstub/msirunner.exe from the tool's folder"},
         {"file", 0, "NAME=PATH", true, "a file to extract beside it, as NAME"},
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
@@ -802,7 +826,8 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args)
   }
   for (const auto& option : options) {
     if (option.valueName == nullptr) continue;
-    if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "record") ||
+    if (!std::strcmp(option.name, "command") || !std::strcmp(option.name, "silent-command") ||
+        !std::strcmp(option.name, "srcpath") || !std::strcmp(option.name, "record") ||
         !std::strcmp(option.name, "fingerprint") || !std::strcmp(option.name, "authenticode") ||
         !std::strcmp(option.name, "authenticode-size") || !std::strcmp(option.name, "key") ||
         IsBrandingTextOption(option.name)) {

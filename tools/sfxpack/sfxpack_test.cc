@@ -375,10 +375,11 @@ TEST_F(SfxpackTest, TemplateWarningsLeaveTheBuildToGoOn) {
       {"100% done, 50%", {}},
       {"/x %FOO% /y %srcpath%", {"%FOO% is not a placeholder", "%srcpath% is not a placeholder"}},
       {"%%TMPPATH%%", {}},
-      // The run directory is 66 bytes, the program's path 78; the suffix /srcpath "C:" 14.
-      {"/x " + std::string(161, 'y'), {}},
-      {"/x " + std::string(162, 'y'), {"would be at least 260 bytes"}},
-      {"%TMPPATH% %TMPPATH% %TMPPATH%", {"would be at least 295 bytes"}},
+      // The run directory is 66 bytes, the program's path 78; the suffix /srcpath "C:" 14. The stub
+      // starts command lines of up to 32,766 characters.
+      {"/x " + std::string(32668, 'y'), {}},
+      {"/x " + std::string(32669, 'y'), {"would be at least 32767 bytes"}},
+      {std::string(500, 'z') + " %TMPPATH%", {}},  // far over the old 259
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);

@@ -12,7 +12,8 @@ enum class ValueKind { kFlag, kText, kPath, kNamePath };
 
 // The value names of options that take a file or a folder.
 constexpr const char* kPathValues[] = {"PREFIX", "PUB", "OUT", "STUB", "KEY", "PROGRAM", "DIR", "FILE", "PATH",
-                                       "SIGNED", "ICON", "ICO", "BMP", "BITMAP", "IMAGE", "LICENSE"};
+                                       "SIGNED", "ICON", "ICO", "BMP", "BITMAP", "IMAGE", "LICENSE", "PRODUCT.msi",
+                                       "RUNNER"};
 
 ValueKind KindOf(const OptionSpec& option) {
   if (option.valueName == nullptr) return ValueKind::kFlag;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/test_support.h"
+#include "tools/sfxpack/sfxpack_commands.h"
 
 namespace sfx {
 namespace {
@@ -71,6 +72,25 @@ TEST(ResponseFileExpand, PathsAreRelativeToTheFilesFolderTextIsNot) {
       "--before", "--key", sub + "/keys/k.key", "--command", "/q %CMDLINE%",
       "--file=readme.txt=" + sub + "/doc/readme.txt", "--file", "abs.bin=/abs/abs.bin", "--restamp", "-o", "-",
       sub + "/positional", "--", sub + "/--dashed", "after"};
+  EXPECT_EQ(expanded, expected);
+}
+
+TEST(ResponseFileExpand, BuildsInstallerPathsAreRelativeToTheFilesFolder) {
+  test::ScratchDir dir;
+  const std::string sub = dir.File("proj");
+  std::filesystem::create_directories(sub);
+  test::WriteFileBytes(sub + "/pkg.rsp", test::BytesOf("--msi\nacme.msi\n--runner\nrun/msirunner.exe\n"
+                                                       "--silent-command\n/qn\n--srcpath\nnone\n"));
+  const CommandSpec* build = nullptr;
+  for (const CommandSpec& command : Commands()) {
+    if (command.name == std::string("build")) build = &command;
+  }
+  ASSERT_NE(build, nullptr);
+  std::vector<std::string> expanded;
+  std::string error;
+  ASSERT_TRUE(ResponseFile::Expand(build->options, {"@" + sub + "/pkg.rsp"}, &expanded, &error)) << error;
+  const std::vector<std::string> expected = {"--msi", sub + "/acme.msi", "--runner", sub + "/run/msirunner.exe",
+                                             "--silent-command", "/qn", "--srcpath", "none"};
   EXPECT_EQ(expanded, expected);
 }
 
