@@ -5,6 +5,7 @@
 
 #include "sfxstub/verify/built_in_key.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/output/escaped_text.h"
 #include "tools/sfxpack/resources/icon_file.h"
 #include "tools/sfxpack/resources/manifest.h"
 #include "tools/sfxpack/resources/utf16_text.h"
@@ -83,22 +84,6 @@ uint32_t Machine(const ByteVector& image) {
   return header + 6 <= image.size() ? static_cast<uint32_t>(image[header + 4] | image[header + 5] << 8) : 0;
 }
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 }  // namespace
 
@@ -317,15 +302,15 @@ std::string BrandingText(const BrandingSummary& s) {
 }
 
 std::string BrandingJson(const BrandingSummary& s) {
-  std::string json = "{\"executionLevel\": " + (s.executionLevel.empty() ? std::string("null") : Json(s.executionLevel)) +
+  std::string json = "{\"executionLevel\": " + (s.executionLevel.empty() ? std::string("null") : JsonString(s.executionLevel)) +
                      ", \"icon\": [";
-  for (size_t i = 0; i < s.iconSizes.size(); ++i) json += (i ? ", " : "") + Json(s.iconSizes[i]);
-  json += "], \"caption\": " + (s.caption.empty() ? std::string("null") : Json(s.caption)) + ", \"version\": ";
+  for (size_t i = 0; i < s.iconSizes.size(); ++i) json += (i ? ", " : "") + JsonString(s.iconSizes[i]);
+  json += "], \"caption\": " + (s.caption.empty() ? std::string("null") : JsonString(s.caption)) + ", \"version\": ";
   if (!s.hasVersion) return json + "null}";
-  json += "{\"fileVersion\": " + Json(BinaryVersionText(s.version.fileVersion)) +
-          ", \"productVersion\": " + Json(BinaryVersionText(s.version.productVersion)) + ", \"strings\": {";
+  json += "{\"fileVersion\": " + JsonString(BinaryVersionText(s.version.fileVersion)) +
+          ", \"productVersion\": " + JsonString(BinaryVersionText(s.version.productVersion)) + ", \"strings\": {";
   for (size_t i = 0; i < s.version.strings.size(); ++i) {
-    json += (i ? ", " : "") + Json(s.version.strings[i].first) + ": " + Json(s.version.strings[i].second);
+    json += (i ? ", " : "") + JsonString(s.version.strings[i].first) + ": " + JsonString(s.version.strings[i].second);
   }
   return json + "}}}";
 }
