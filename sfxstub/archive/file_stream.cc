@@ -92,9 +92,9 @@ uint32_t ErrnoToSystemError(int error) {
 
 void FileStream::RecordErrno(int error) { lastError = ErrnoToSystemError(error); }
 
-// The runtime keeps the system's own code of a failed read (a CRC error, a lost network share) in
-// _doserrno; errno alone would fold most of them into one.
-void FileStream::RecordReadError() {
+// The runtime keeps the system's own code of a failed read or write (a CRC error, a lost network
+// share, a full disk) in _doserrno; errno alone would fold most of them into one.
+void FileStream::RecordSystemError() {
 #if defined(_WIN32)
   if (_doserrno != 0) {
     lastError = static_cast<uint32_t>(_doserrno);
@@ -111,15 +111,6 @@ uint32_t FileStream::DescriptorOffsetAfter(uint32_t moved) {
   return position + moved;
 }
 
-void FileStream::RecordWriteError() {
-#if defined(_WIN32)
-  if (_doserrno != 0) {
-    lastError = static_cast<uint32_t>(_doserrno);
-    return;
-  }
-#endif
-  RecordErrno(errno);
-}
 
 bool FileStream::OpenRead(const char* path, FileShare share) {
   if (open) {
@@ -182,7 +173,7 @@ bool FileStream::Read(void* buffer, uint32_t count, uint32_t* transferred) {
     uint32_t want = count - total < kMaxSystemRead ? count - total : kMaxSystemRead;
     int got = systemRead(descriptor, out + total, want);
     if (got < 0) {
-      RecordReadError();
+      RecordSystemError();
       if (transferred) *transferred = total;
       position = static_cast<uint32_t>(SysSeek(descriptor, 0, SEEK_CUR));
       return false;
@@ -216,7 +207,7 @@ bool FileStream::Write(const void* buffer, uint32_t count, uint32_t* transferred
 #endif
   if (transferred) *transferred = static_cast<uint32_t>(result);
   if (result == -1) {
-    RecordWriteError();
+    RecordSystemError();
     return false;
   }
   position = DescriptorOffsetAfter(static_cast<uint32_t>(result));

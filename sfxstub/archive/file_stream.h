@@ -53,8 +53,7 @@ class FileStream : public ByteStream {
   bool OpenForWriting(const char* path, int flags, FileShare share);
   bool FinishOpen();
   void RecordErrno(int error);
-  void RecordReadError();
-  void RecordWriteError();
+  void RecordSystemError();
   uint32_t DescriptorOffsetAfter(uint32_t moved);
 
   bool open = false;
