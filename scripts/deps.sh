@@ -67,6 +67,8 @@ echo "deps: installing ${missing[*]:-source lists}" >&2
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 if [ ${#missing[@]} -gt 0 ]; then
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # dpkg's sync after every file is most of a bare machine's install time; a crash mid-install is
+  # mended by running this again.
+  $SUDO apt-get install -y -qq --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${missing[@]}" >/dev/null
 fi
 wine32
