@@ -13,6 +13,7 @@ compresses them.
 """
 import os
 import shutil
+import subprocess
 from pathlib import Path
 
 TREE_SOURCE = Path("/usr/share/nsis")
@@ -87,7 +88,7 @@ def end_to_end(bench, workloads, runs):
                 theirs = bench.WORK / f"{workload.name}-e2e-nsis-{compressor}.exe"
                 if not theirs.exists() or theirs.stat().st_mtime < setup.stat().st_mtime:
                     bench.run(["makensis", "-V1", nsis_script(bench, workload, setup, compressor, theirs)],
-                              stdout=bench.subprocess.DEVNULL)
+                              stdout=subprocess.DEVNULL)
                 wine.wall(ours, "/silent")
                 wine.wall(theirs, "/S")
                 a, b = bench.side_by_side(lambda: wine.wall(ours, "/silent"), lambda: wine.wall(theirs, "/S"),
