@@ -16,6 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import build_rows  # noqa: E402
+import compress_rows  # noqa: E402
 import stub_size  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -363,8 +364,9 @@ def bench_big(runs):
 
 
 def main():
-    """./dev bench [native] [size] [wine] [big] [build]: the groups of rows to run, all by default."""
-    groups = set(sys.argv[1:]) or {"native", "size", "wine", "big", "build"}
+    """./dev bench [native] [size] [wine] [big] [build] [compress]: the groups of rows to run, all by
+    default."""
+    groups = set(sys.argv[1:]) or {"native", "size", "wine", "big", "build", "compress"}
     runs = int(os.environ.get("SFX_BENCH_RUNS", "7"))
     WORK.mkdir(parents=True, exist_ok=True)
     if groups != {"size"}:
@@ -384,6 +386,9 @@ def main():
     if "build" in groups:
         log("== bench: build rows")
         build_rows.run(sys.modules[__name__], (w1, w2, w3), runs)
+    if "compress" in groups:
+        log("== bench: compression rows")
+        compress_rows.run(sys.modules[__name__], w1, w2, runs)
     print("\n| row | ours | peer/floor | ratio | target |")
     print("|---|---|---|---|---|")
     for name, ours, theirs, ratio, target, unit, note in sorted(ROWS, key=lambda r: r[0]):

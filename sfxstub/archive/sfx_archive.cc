@@ -259,7 +259,7 @@ ResultCode SfxArchive::ExtractMainProgram(ByteStream& output) {
   PackageBlobHeader header;
   if (ReadPackageBlobHeader(stream, mainProgramSize, &header) != kOk) return kErrorFileInvalid;
   uint32_t written = 0;
-  switch (InflatePackageBlob(stream, header, output, kExtractPieceSize, &written)) {
+  switch (InflatePackageBlob(stream, header, output, kInflatePieceSize, &written)) {
     case kOk: return kOk;
     case kErrorReadFault: return stream.LastError();
     case kErrorWriteFault: return kErrorCannotMake;

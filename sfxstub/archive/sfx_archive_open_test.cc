@@ -144,6 +144,40 @@ TEST_F(OpenTest, GoodPackageOpensAndExtracts) {
   EXPECT_EQ(test::FileModificationTime(dir.File("data.bin")), 1234567);
 }
 
+// Keeps the largest write it is given; the bytes go nowhere.
+class LargestWrite : public ByteStream {
+ public:
+  bool Write(const void*, uint32_t count, uint32_t* transferred) override {
+    largest = std::max(largest, count);
+    total += count;
+    if (transferred) *transferred = count;
+    return true;
+  }
+  uint8_t* Acquire(uint32_t) override { return nullptr; }
+  void Release(uint8_t*) override {}
+  uint32_t Seek(int32_t, int) override { return 0xFFFFFFFF; }
+  void Close() override {}
+  uint32_t largest = 0;
+  uint32_t total = 0;
+};
+
+// The inflater's two buffers were 4 MiB each for any main program over 4 MiB, the largest part of
+// the stub's working set; the output comes in pieces of the inflater's buffer.
+TEST_F(OpenTest, MainProgramIsInflatedThroughSmallBuffers) {
+  PackageSpec spec;
+  spec.stub = Stub();
+  spec.mainProgram = test::NoiseBytes(6u << 20, 9);
+  ByteVector package;
+  std::string error;
+  ASSERT_EQ(LayOutPackage(spec, &package, &error), kOk) << error;
+  test::WriteFileBytes(path, test::SignedPackage(package, kBinarySignature));
+  ASSERT_EQ(archive.Open(path.c_str()), kOk);
+  LargestWrite output;
+  ASSERT_EQ(archive.ExtractMainProgram(output), kOk);
+  EXPECT_EQ(output.total, 6u << 20);
+  EXPECT_LE(output.largest, 512u << 10);
+}
+
 // A text signature's digest skips every byte outside 0x20..0x7F: the stub's code and the compressed
 // data could be rewritten without touching it.
 TEST_F(OpenTest, TextSignedPackageIsRefusedSinceItsDigestSkipsBinaryBytes) {

@@ -49,6 +49,19 @@ std::string Describe(const std::string& path, const char* what) {
   return path + ": " + what + ": " + std::strerror(errno);
 }
 
+// The size of an open regular file; false for anything else (a pipe, a device) or on failure.
+bool OpenRegularFileSize(std::FILE* file, uint64_t* size) {
+#if defined(_WIN32)
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+#else
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+#endif
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
 }  // namespace
 
 std::filesystem::path FsPath(const std::string& utf8) { return fs::u8path(utf8); }
@@ -80,8 +93,13 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
     *error = Describe(path, "cannot open");
     return false;
   }
-  bytes->resize(limit);
-  size_t got = std::fread(bytes->data(), 1, limit, file.get());
+  // What the file holds bounds the buffer: a limit far above its size (64 MiB for a setup
+  // program's manifest) is neither allocated nor cleared.
+  size_t capacity = limit;
+  uint64_t size = 0;
+  if (OpenRegularFileSize(file.get(), &size) && size < capacity) capacity = static_cast<size_t>(size);
+  bytes->resize(capacity);
+  size_t got = std::fread(bytes->data(), 1, capacity, file.get());
   if (std::ferror(file.get())) {
     *error = Describe(path, "cannot read");
     return false;

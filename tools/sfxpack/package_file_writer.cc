@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -176,7 +177,12 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
     return false;
   }
 
-  ByteVector buffer(kCopyChunkSize), prefixBlock;
+  // Inputs smaller than a chunk pass through a buffer of the largest one's size: a small build
+  // holds no more than it reads (the bytes written do not depend on the buffer's size).
+  uint64_t largest = package.mainProgram.size;
+  for (const auto& file : package.files) largest = std::max(largest, file.size);
+  ByteVector buffer(static_cast<size_t>(std::clamp<uint64_t>(largest, kMinCopyChunkSize, kCopyChunkSize)));
+  ByteVector prefixBlock;
   if (!PrefixBlock(package, signer, &buffer, &prefixBlock, error)) return false;
   UniqueFile packed(std::tmpfile());
   uint64_t packedSize = 0;

@@ -35,8 +35,9 @@ struct StreamedPackage {
   ByteVector commandChunks;  // appended to the directory (DirectoryChunks)
 };
 
-// The bytes the listed files pass through, at most, at a time.
+// The bytes the inputs pass through at a time: the largest input's size, within these bounds.
 constexpr size_t kCopyChunkSize = 1u << 20;
+constexpr size_t kMinCopyChunkSize = 64u << 10;
 
 // Writes package, signed with a record of kind, to out through a temporary file that replaces out
 // only once complete. The same bytes MakePrefixBlock, LayOutPackage and SignPackage give for the same

@@ -15,43 +15,53 @@ namespace {
 
 using test::Bytes;
 
+// Inputs larger than the copy chunk, crossing it unevenly, and inputs all smaller than it, which
+// pass through a smaller buffer.
 TEST(WritePackageFile, SameBytesAsTheLayoutInMemoryForEveryRecordKind) {
-  test::ScratchDir dir;
-  // A file larger than the copy chunk, crossing it unevenly, an empty one and a small one.
-  const std::vector<std::pair<std::string, Bytes>> sources = {
-      {"big.bin", test::NoiseBytes(2 * kCopyChunkSize + 12345, 5)}, {"empty.txt", {}}, {"small.txt", test::BytesOf("abc")}};
-  StreamedPackage streamed;
-  streamed.stub = test::BytesOf("MZ stub bytes and its record");
-  // A setup program that crosses the copy chunk too, compressible, as programs are.
-  Bytes program = test::NoiseBytes(kCopyChunkSize + 5000, 6);
-  for (size_t i = 0; i < program.size(); i += 2) program[i] = 0;
-  test::WriteFileBytes(dir.File("setup.exe"), program);
-  streamed.mainProgram = {"", dir.File("setup.exe"), program.size(), 0};
-  streamed.commandTemplate = "/q %CMDLINE%";
-  PackageSpec spec{streamed.stub, {}, program, streamed.commandTemplate, {}, {}};
-  uint32_t time = 1000000000;
-  for (const auto& [name, bytes] : sources) {
-    test::WriteFileBytes(dir.File(name), bytes);
-    streamed.files.push_back({name, dir.File(name), bytes.size(), time});
-    spec.files.push_back({name, bytes, time});
-    time += 7;
-  }
-  for (SignatureKind kind : {kBinarySignature, kTextSignature, kTextDigest}) {
-    SCOPED_TRACE(kind);
-    // The run options' chunks, once: both writers must place them and key the prefix block with them.
-    if (kind == kTextDigest) {
-      streamed.commandChunks = ChunkWriter().AddText("SRCP", "start").bytes();
-      spec.commandChunks = streamed.commandChunks;
+  const struct {
+    size_t programSize;
+    size_t fileSize;
+  } rows[] = {{kCopyChunkSize + 5000, 2 * kCopyChunkSize + 12345}, {3000, 200000}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fileSize);
+    test::ScratchDir dir;
+    // A file of the row's size, an empty one and a small one.
+    const std::vector<std::pair<std::string, Bytes>> sources = {
+        {"big.bin", test::NoiseBytes(row.fileSize, 5)}, {"empty.txt", {}}, {"small.txt", test::BytesOf("abc")}};
+    StreamedPackage streamed;
+    streamed.stub = test::BytesOf("MZ stub bytes and its record");
+    // A compressible setup program, as programs are.
+    Bytes program = test::NoiseBytes(row.programSize, 6);
+    for (size_t i = 0; i < program.size(); i += 2) program[i] = 0;
+    test::WriteFileBytes(dir.File("setup.exe"), program);
+    streamed.mainProgram = {"", dir.File("setup.exe"), program.size(), 0};
+    streamed.commandTemplate = "/q %CMDLINE%";
+    PackageSpec spec{streamed.stub, {}, program, streamed.commandTemplate, {}, {}};
+    uint32_t time = 1000000000;
+    for (const auto& [name, bytes] : sources) {
+      test::WriteFileBytes(dir.File(name), bytes);
+      streamed.files.push_back({name, dir.File(name), bytes.size(), time});
+      spec.files.push_back({name, bytes, time});
+      time += 7;
     }
-    ByteVector expected;
-    std::string error;
-    ASSERT_TRUE(MakePrefixBlock(test::TestSigningKey(), spec, &spec.prefixBlock, &error)) << error;
-    ASSERT_EQ(LayOutPackage(spec, &expected, &error), kOk) << error;
-    ASSERT_EQ(SignPackage(test::TestSigningKey(), kind, &expected, &error), kOk) << error;
-    uint64_t size = 0;
-    ASSERT_TRUE(WritePackageFile(streamed, test::TestSigningKey(), kind, dir.File("out.exe"), &size, &error)) << error;
-    EXPECT_EQ(size, expected.size());
-    EXPECT_EQ(test::ReadFileBytes(dir.File("out.exe")), expected);
+    for (SignatureKind kind : {kBinarySignature, kTextSignature, kTextDigest}) {
+      SCOPED_TRACE(kind);
+      // The run options' chunks, once: both writers must place them and key the prefix block with them.
+      if (kind == kTextDigest) {
+        streamed.commandChunks = ChunkWriter().AddText("SRCP", "start").bytes();
+        spec.commandChunks = streamed.commandChunks;
+      }
+      ByteVector expected;
+      std::string error;
+      ASSERT_TRUE(MakePrefixBlock(test::TestSigningKey(), spec, &spec.prefixBlock, &error)) << error;
+      ASSERT_EQ(LayOutPackage(spec, &expected, &error), kOk) << error;
+      ASSERT_EQ(SignPackage(test::TestSigningKey(), kind, &expected, &error), kOk) << error;
+      uint64_t size = 0;
+      ASSERT_TRUE(WritePackageFile(streamed, test::TestSigningKey(), kind, dir.File("out.exe"), &size, &error))
+          << error;
+      EXPECT_EQ(size, expected.size());
+      EXPECT_EQ(test::ReadFileBytes(dir.File("out.exe")), expected);
+    }
   }
 }
 
