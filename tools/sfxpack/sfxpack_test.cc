@@ -45,9 +45,14 @@ int RunTool(std::vector<std::string> args) {
   return RunCommand(*command, args);
 }
 
-// A stand-in for the stub executable: some image bytes around an empty key block.
-Bytes FakeStub() {
+// A stand-in for the stub executable: some image bytes around an empty key block, and the feature
+// marker of a stub that inflates listed files unless withFeatures is false (an older stub).
+Bytes FakeStub(bool withFeatures = true) {
   Bytes stub = test::BytesOf("MZ fake stub image ");
+  if (withFeatures) {
+    const Bytes features = test::BytesOf(std::string("JUXsetupFeatures\x01\0\0\0", 20));
+    stub.insert(stub.end(), features.begin(), features.end());
+  }
   Bytes filler = test::NoiseBytes(3000, 77);
   stub.insert(stub.end(), filler.begin(), filler.end());
   uint8_t marker[kKeyBlockMarkerSize];
