@@ -647,6 +647,43 @@ TEST_F(SfxpackTest, ListedFilesOutsideTheSignedRangeAreRefusedByEveryCommand) {
   EXPECT_GE(checked, 5);
 }
 
+// A deflated file must inflate to exactly its declared bytes, inside the bounds the stub keeps:
+// verify and list refuse what the stub refuses when it opens, extract also what fails as it
+// inflates, and no partial file stays.
+TEST_F(SfxpackTest, DeflatedFilesTheStubRefusesAreRefusedAndLeaveNoFile) {
+  Bytes stub = FakeStub();
+  std::string error, pub;
+  ASSERT_TRUE(StampStubKey(&stub, test::TestPublicKey(), &error)) << error;
+  ASSERT_EQ(test::TestSigningKey().WritePublicPem(&pub, &error), kOk) << error;
+  test::WriteFileBytes(dir.File("test.pub"), test::BytesOf(pub));
+  int checked = 0;
+  for (const test::HostileRow& row : test::HostilePackages(stub, setup, test::TestSigningKey()).Rows()) {
+    if (row.name.rfind("deflated-", 0) != 0) continue;
+    ++checked;
+    const std::string path = dir.File(row.name + ".exe"), out = dir.File("out-" + row.name);
+    test::WriteFileBytes(path, row.package);
+    for (std::string command : {"verify", "list", "extract"}) {
+      std::vector<std::string> call = {command, "--pub", dir.File("test.pub"), path};
+      if (command == "extract") call.push_back(out);
+      const bool fails = row.stage == test::HostileStage::kOpening ||
+                         (command == "extract" && row.stage != test::HostileStage::kRuns);
+      ToolRun run = RunCaptured(call);
+      EXPECT_EQ(run.status, fails ? kExitFailed : kExitOk) << command << " " << row.name << ": " << run.err;
+      if (fails) {
+        EXPECT_NE(run.err.find("(error 1006, 0x000003EE)"), std::string::npos) << row.name << ": " << run.err;
+      }
+    }
+    for (const std::string& name : {std::string("packed.bin"), std::string("part0")}) {
+      const bool written = row.stage == test::HostileStage::kRuns && name == "packed.bin";
+      EXPECT_EQ(test::FileExists(out + "/" + name), written) << row.name;
+    }
+    if (row.stage == test::HostileStage::kRuns) {
+      EXPECT_EQ(test::ReadFileBytes(out + "/packed.bin"), row.files[0].bytes);
+    }
+  }
+  EXPECT_GE(checked, 9);
+}
+
 // The package's text is the package maker's: list prints it escaped, so that it can neither print a
 // line of its own (a forged key) nor hide the tool's (a terminal's concealed mode).
 TEST_F(SfxpackTest, ListEscapesControlCharactersInThePackagesText) {
