@@ -80,13 +80,20 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
     *error = Describe(path, "cannot open");
     return false;
   }
-  bytes->resize(limit);
-  size_t got = std::fread(bytes->data(), 1, limit, file.get());
+  // Grown as the file is read: a limit far above the file's size costs no memory.
+  constexpr size_t kPiece = 1u << 20;
+  bytes->clear();
+  while (bytes->size() < limit) {
+    const size_t at = bytes->size(), want = limit - at < kPiece ? limit - at : kPiece;
+    bytes->resize(at + want);
+    const size_t got = std::fread(bytes->data() + at, 1, want, file.get());
+    bytes->resize(at + got);
+    if (got < want) break;
+  }
   if (std::ferror(file.get())) {
     *error = Describe(path, "cannot read");
     return false;
   }
-  bytes->resize(got);
   return true;
 }
 

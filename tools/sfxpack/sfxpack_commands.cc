@@ -397,10 +397,9 @@ int RunBuild(const ParsedArgs& args) {
   // Resources first: the key block keeps its place, and the resources' layout is the stub's.
   if (branding.Any() && !ApplyBranding(branding, stubPath, &package.stub, &error)) return Fail("build: " + error);
   std::vector<std::string> elevation;
-  // The manifest lies in the setup program's image, ahead of whatever data is appended to it: its
-  // first 64 MiB are read for it, not the whole program.
+  // The manifest lies in the setup program's image, ahead of whatever data is appended to it.
   ByteVector setupImage;
-  if (!ReadFilePrefix(setupPath, size_t{64} << 20, &setupImage, &error)) return Fail("build: " + error);
+  if (!ReadSetupImage(setupPath, &setupImage, &error)) return Fail("build: " + error);
   if (!CheckSetupElevation(package.stub, setupImage, &elevation, &error)) {
     return Fail("build: " + setupOption + setupPath + ": " + error);
   }

@@ -18,6 +18,7 @@
 #include "tests/hostile_packages.h"
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
+#include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/prefix_block.h"
@@ -747,6 +748,20 @@ TEST_F(SfxpackTest, WithoutStubTheInstalledOneBesideTheToolIsUsed) {
 }
 
 // The man page is written by hand: every command and option the tool takes must be in it.
+// build reads up to 64 MiB of the setup program for its manifest: a small program, or one whose
+// PE image ends early (data appended after it), must not cost that much memory.
+TEST_F(SfxpackTest, SetupImageReadsTheImageNotTheLimit) {
+  Bytes program = FakeProgram();
+  test::WriteFileBytes(dir.File("small.exe"), program);
+  ByteVector image;
+  std::string error;
+  ASSERT_TRUE(ReadFilePrefix(dir.File("small.exe"), size_t{256} << 20, &image, &error)) << error;
+  EXPECT_EQ(image, program);
+  EXPECT_LT(image.capacity(), size_t{4} << 20);
+  ASSERT_TRUE(ReadSetupImage(dir.File("small.exe"), &image, &error)) << error;
+  EXPECT_EQ(image, program);
+}
+
 TEST(ManPageTest, NamesEveryCommandAndOption) {
 #if !defined(SFX_MAN_PAGE)
   GTEST_SKIP() << "the man page is checked on the host";
