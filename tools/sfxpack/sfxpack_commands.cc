@@ -598,8 +598,9 @@ int RunList(const ParsedArgs& args) {
                 tableJson.c_str(), branded ? BrandingJson(branding).c_str() : "null");
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
-      std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
-                  JsonString(StdString(e.name)).c_str(), e.offset, e.size, JsonString(IsoTime(e.time)).c_str());
+      std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"unpackedSize\": %u, \"method\": \"%s\", "
+                  "\"time\": %s}", i ? "," : "", JsonString(StdString(e.name)).c_str(), e.offset, e.size, e.unpackedSize,
+                  e.deflated ? "deflated" : "stored", JsonString(IsoTime(e.time)).c_str());
     }
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
     return kExitOk;
@@ -618,8 +619,8 @@ int RunList(const ParsedArgs& args) {
                 "package's signature\n", fields.tableOffset, fields.tableSize);
   }
   for (const ArchiveEntry& e : archive.entries) {
-    std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size,
-                EscapedText(StdString(e.name)).c_str());
+    std::printf("  %-20s %10u %10u %10u %-8s  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.unpackedSize,
+                e.deflated ? "deflated" : "stored", EscapedText(StdString(e.name)).c_str());
   }
   return kExitOk;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -646,6 +647,80 @@ TEST_F(SfxpackTest, ListedFilesOutsideTheSignedRangeAreRefusedByEveryCommand) {
     }
   }
   EXPECT_GE(checked, 5);
+}
+
+// Listed files round-trip whether stored or deflated: each is deflated when that saves 1 % (and it
+// is not empty), extract gives every byte back, and list --json names the method and both sizes.
+// --store, --level 0 and a stub without the feature marker store every file.
+TEST_F(SfxpackTest, ListedFilesRoundTripStoredOrDeflated) {
+  const Bytes block = test::NoiseBytes(1000, 4);
+  auto repeated = [&](size_t size) {
+    Bytes bytes;
+    while (bytes.size() < size) bytes.insert(bytes.end(), block.begin(), block.end());
+    bytes.resize(size);
+    return bytes;
+  };
+  struct File {
+    std::string name;
+    Bytes bytes;
+    bool deflates;
+  };
+  std::vector<File> files = {{"empty.txt", {}, false},
+                             {"one.bin", {7}, false},
+                             {"noise.bin", test::NoiseBytes(100000, 5), false},
+                             {"compressible.bin", repeated(300000), true},
+                             {"one-piece.bin", repeated(kExtractPieceSize), true},
+                             {"pieces.bin", repeated(2 * kExtractPieceSize + kExtractPieceSize / 2 + 1), true}};
+  for (int i = 0; i < 40; ++i) {
+    std::string text;
+    for (int line = 0; line < 8; ++line) text += "small file " + std::to_string(i) + ", line " + std::to_string(line) + "\n";
+    files.push_back({"small" + std::to_string(i) + ".txt", test::BytesOf(text), true});
+  }
+  std::string error;
+  ASSERT_TRUE(MakeDirectory(dir.File("files"), &error)) << error;
+  for (const File& file : files) test::WriteFileBytes(dir.File("files/" + file.name), file.bytes);
+  test::WriteFileBytes(dir.File("old-stub.exe"), FakeStub(false));
+  struct Build {
+    std::string name;
+    std::vector<std::string> options;
+    bool deflates;
+    bool oldStub;
+  };
+  const Build builds[] = {{"default", {}, true, false},
+                          {"level-1", {"--level", "1"}, true, false},
+                          {"store", {"--store"}, false, false},
+                          {"level-0", {"--level", "0"}, false, false},
+                          {"old-stub", {}, false, true}};
+  for (const Build& build : builds) {
+    SCOPED_TRACE(build.name);
+    const std::string package = dir.File(build.name + ".exe"), out = dir.File("out-" + build.name);
+    std::vector<std::string> args = {"build", "--stub", dir.File(build.oldStub ? "old-stub.exe" : "stub.exe"),
+                                     "--key", keys->File("k.key"), "--setup", dir.File("setup.exe"),
+                                     "--dir", dir.File("files"), "-o", package};
+    args.insert(args.end() - 2, build.options.begin(), build.options.end());
+    ToolRun run = RunCaptured(args);
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(run.err.find("sfxpack: note: the stub has no feature marker") != std::string::npos, build.oldStub)
+        << run.err;
+    ASSERT_EQ(RunTool({"extract", package, out}), kExitOk);
+    run = RunCaptured({"list", "--json", package});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    for (const File& file : files) {
+      EXPECT_EQ(test::ReadFileBytes(out + "/" + file.name), file.bytes) << file.name;
+      const bool deflated = build.deflates && file.deflates;
+      const std::regex entry("\"name\": \"" + file.name + "\", \"offset\": [0-9]+, \"size\": ([0-9]+), "
+                             "\"unpackedSize\": " + std::to_string(file.bytes.size()) + ", \"method\": \"" +
+                             (deflated ? "deflated" : "stored") + "\"");
+      std::smatch match;
+      ASSERT_TRUE(std::regex_search(run.out, match, entry)) << file.name << "\n" << run.out;
+      const uint64_t size = std::stoull(match[1]);
+      if (deflated) {
+        EXPECT_LE(size * 100, file.bytes.size() * 99) << file.name;
+      } else {
+        EXPECT_EQ(size, file.bytes.size()) << file.name;
+      }
+    }
+  }
 }
 
 // A deflated file must inflate to exactly its declared bytes, inside the bounds the stub keeps:
