@@ -7,8 +7,6 @@
 namespace sfx {
 namespace {
 
-constexpr uint64_t kMaxDeflateRatio = 1032;
-
 // A zlib inflate state, ended on every path.
 class Inflater {
  public:

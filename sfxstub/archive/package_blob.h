@@ -16,6 +16,8 @@ constexpr uint32_t kPackageBlobMagicSize = 16;
 constexpr uint32_t kPackageBlobHeaderSize = 24;
 // The largest block a 32-bit process and a 32-bit stream position can hold (2 GiB - 1).
 constexpr uint32_t kMaxPackageBlobSize = 0x7FFFFFFF;
+// Deflate cannot expand data more than 1032-fold: a larger declared size is impossible.
+constexpr uint64_t kMaxDeflateRatio = 1032;
 
 // Decompresses the blob that starts at offset 0 of stream into a new heap buffer of the declared
 // unpacked size. Returns 0, 8 (no memory, or fewer than packed size bytes after the header) or

@@ -33,11 +33,23 @@ constexpr uint32_t kTagList = Tag("LIST");
 constexpr uint32_t kTagFile = Tag("FILE");
 constexpr uint32_t kTagName = Tag("NAME");
 constexpr uint32_t kTagPointer = Tag("PTRL");
+constexpr uint32_t kTagDeflated = Tag("ZLIB");
 
 constexpr char kExtractMode[] = "extract";
 constexpr uint32_t kVerifySignatureKinds = 2;
-// No listed file of a package the stub can address is this large.
+// No listed file of a package the stub can address is this large, nor all of them unpacked.
 constexpr uint32_t kMaxBlock = 0x7FFFFFFF;
+
+struct StubFeatures {
+  char marker[kStubFeaturesMarkerSize];
+  uint8_t mask[4];
+};
+
+// What this stub can read, found by the packaging tool in the image. volatile, and read once per
+// archive: the linker drops data nobody reads.
+volatile StubFeatures stubFeatures = {
+    {'J', 'U', 'X', 's', 'e', 't', 'u', 'p', 'F', 'e', 'a', 't', 'u', 'r', 'e', 's'},
+    {kStubFeatureDeflatedFiles, 0, 0, 0}};
 
 struct ChunkHeader {
   uint32_t tag;
@@ -77,7 +89,7 @@ bool WithinSignedRange(uint32_t offset, uint32_t size, uint32_t signedLength) {
 
 bool IsPackageSignatureKind(uint32_t kind) { return kind == kBinarySignature; }
 
-SfxArchive::SfxArchive() : key(BuiltInPublicKey()) {}
+SfxArchive::SfxArchive() : key(BuiltInPublicKey()) { static_cast<void>(stubFeatures.mask[0]); }
 
 SfxArchive::SfxArchive(const DsaPublicKey& verifyKey) : key(verifyKey) {}
 
@@ -131,10 +143,17 @@ ResultCode SfxArchive::OpenPackage(const char* path) {
   ResultCode result = ParseDirectory(walk);
   if (result != kOk) return result;
   // Every listed file comes from the signed bytes: a range into the record, a certificate table or
-  // past the end of the file would extract bytes nobody signed.
+  // past the end of the file would extract bytes nobody signed. What the files unpack to is bounded
+  // before anything is written, so that a few signed bytes cannot claim the disk.
+  uint64_t unpacked = 0;
   for (const auto& entry : entries) {
     if (!WithinSignedRange(entry.offset, entry.size, signedLength)) return kErrorFileInvalid;
+    if (entry.deflated && entry.unpackedSize > static_cast<uint64_t>(entry.size) * kMaxDeflateRatio) {
+      return kErrorFileInvalid;
+    }
+    unpacked += entry.ExtractedSize();
   }
+  if (unpacked > kMaxBlock) return kErrorFileInvalid;
   return kOk;
 }
 
@@ -209,6 +228,10 @@ ResultCode SfxArchive::ParseFileRecord(ByteStream& record) {
       entry.size = ReadU32(record);
       entry.time = ReadU32(record);
       located = true;
+    } else if (chunk.tag == kTagDeflated) {
+      if (chunk.length != 4) return kErrorFileInvalid;
+      entry.unpackedSize = ReadU32(record);
+      entry.deflated = true;
     }
     record.Seek(static_cast<int32_t>(chunk.next), kSeekSet);
   }
@@ -247,7 +270,7 @@ ResultCode SfxArchive::ExtractMainProgram(ByteStream& output) {
 
 ResultCode SfxArchive::ExtractFiles(const char* directory) {
   uint32_t total = 0;
-  for (const auto& entry : entries) total += entry.size;
+  for (const auto& entry : entries) total += entry.ExtractedSize();
   ProgressSetTotal(static_cast<int32_t>(total));
   for (const auto& entry : entries) {
     ResultCode result = ExtractEntry(directory, entry);
@@ -257,15 +280,74 @@ ResultCode SfxArchive::ExtractFiles(const char* directory) {
 }
 
 ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& entry) {
-  if (entry.size > kMaxBlock) return kErrorNotEnoughMemory;
-  const uint32_t pieceSize = entry.size < kExtractPieceSize ? entry.size : kExtractPieceSize;
-  HeapBlock piece(static_cast<uint8_t*>(std::malloc(pieceSize ? pieceSize : 1)));
-  if (!piece) return kErrorNotEnoughMemory;
+  if (entry.size > kMaxBlock || entry.ExtractedSize() > kMaxBlock) return kErrorNotEnoughMemory;
   stream.Seek(static_cast<int32_t>(entry.offset), kSeekSet);
   Text path = JoinPath(directory, entry.name.c_str());
   FileStream output;
   // Never into a name that exists: what stands there is not this run's.
   if (!output.OpenNew(path.c_str())) return output.LastError();
+  ResultCode result = entry.deflated ? InflateEntry(entry, output) : CopyEntry(entry, output);
+  // The times go on through the open file: by name after the close, they could land on whatever
+  // was put at the name meanwhile (a link, followed). A failure to set them is not an error.
+  if (result == kOk) output.SetTimes(entry.time);
+  output.Close();
+  if (result != kOk) {
+    std::remove(path.c_str());
+    return result;
+  }
+  if (entry.ExtractedSize() == 0) ProgressStep(0);
+  return kOk;
+}
+
+namespace {
+
+// Why a write came up short: the system's error, or a full disk when it named none.
+ResultCode ShortWriteError(FileStream& output) {
+  return output.LastError() != kOk ? output.LastError() : kErrorDiskFull;
+}
+
+// Passes writes on to the extracted file and moves the progress bar by what was written.
+class ProgressOutput : public ByteStream {
+ public:
+  explicit ProgressOutput(ByteStream& file) : file_(file) {}
+  bool Write(const void* buffer, uint32_t count, uint32_t* transferred) override {
+    const bool ok = file_.Write(buffer, count, transferred);
+    if (ok && *transferred == count) ProgressStep(static_cast<int32_t>(count));
+    return ok;
+  }
+  uint8_t* Acquire(uint32_t) override { return nullptr; }
+  void Release(uint8_t*) override {}
+  uint32_t Seek(int32_t, int) override { return 0xFFFFFFFF; }
+  void Close() override {}
+
+ private:
+  ByteStream& file_;
+};
+
+}  // namespace
+
+ResultCode SfxArchive::InflateEntry(const ArchiveEntry& entry, FileStream& output) {
+  PackageBlobHeader header;
+  header.unpackedSize = entry.unpackedSize;
+  header.packedSize = entry.size;
+  // The pieces need not exceed the file: many small files then cost little memory each.
+  const uint32_t larger = entry.size > entry.unpackedSize ? entry.size : entry.unpackedSize;
+  const uint32_t pieceSize = larger < kExtractPieceSize ? larger + 1 : kExtractPieceSize;
+  ProgressOutput reported(output);
+  uint32_t written = 0;
+  switch (InflatePackageBlob(stream, header, reported, pieceSize, &written)) {
+    case kOk: return written == entry.unpackedSize ? kOk : kErrorFileInvalid;  // never a short file
+    case kErrorReadFault: return stream.LastError();
+    case kErrorWriteFault: return ShortWriteError(output);
+    case kErrorNotEnoughMemory: return kErrorNotEnoughMemory;
+    default: return kErrorFileInvalid;
+  }
+}
+
+ResultCode SfxArchive::CopyEntry(const ArchiveEntry& entry, FileStream& output) {
+  const uint32_t pieceSize = entry.size < kExtractPieceSize ? entry.size : kExtractPieceSize;
+  HeapBlock piece(static_cast<uint8_t*>(std::malloc(pieceSize ? pieceSize : 1)));
+  if (!piece) return kErrorNotEnoughMemory;
   ResultCode result = kOk;
   for (uint32_t remaining = entry.size; remaining > 0 && result == kOk;) {
     const uint32_t want = remaining < pieceSize ? remaining : pieceSize;
@@ -278,22 +360,13 @@ ResultCode SfxArchive::ExtractEntry(const char* directory, const ArchiveEntry& e
     uint32_t written = 0;
     if (!output.Write(piece.get(), want, &written) || written != want) {
       // A short write that the system did not call an error means the disk filled up.
-      result = output.LastError() != kOk ? output.LastError() : kErrorDiskFull;
+      result = ShortWriteError(output);
       break;
     }
     remaining -= want;
     ProgressStep(static_cast<int32_t>(want));
   }
-  // The times go on through the open file: by name after the close, they could land on whatever
-  // was put at the name meanwhile (a link, followed). A failure to set them is not an error.
-  if (result == kOk) output.SetTimes(entry.time);
-  output.Close();
-  if (result != kOk) {
-    std::remove(path.c_str());
-    return result;
-  }
-  if (entry.size == 0) ProgressStep(0);
-  return kOk;
+  return result;
 }
 
 }  // namespace sfx

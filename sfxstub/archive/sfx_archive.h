@@ -9,6 +9,7 @@
 #include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/file_stream.h"
 #include "sfxstub/archive/source_path_placement.h"
+#include "sfxstub/archive/stub_features.h"
 #include "sfxstub/platform/list.h"
 #include "sfxstub/platform/text.h"
 #include "sfxstub/result_code.h"
@@ -19,13 +20,18 @@ namespace sfx {
 constexpr char kTrailerMagic[] = "JUXsetupSelfExt2";
 constexpr uint32_t kTrailerSize = 20;
 
-// One listed file: stored raw at offset (absolute in the package file), size bytes, stamped with
-// time (seconds since 1970 UTC, signed 32-bit) on extraction.
+// One listed file: size bytes at offset (absolute in the package file), stamped with time (seconds
+// since 1970 UTC, signed 32-bit) on extraction. Stored, the bytes are the file's; deflated (a "ZLIB"
+// sub-chunk), they are one zlib stream that inflates to exactly unpackedSize bytes.
 struct ArchiveEntry {
   Text name;
   uint32_t offset = 0;
   uint32_t size = 0;
   uint32_t time = 0;
+  bool deflated = false;
+  uint32_t unpackedSize = 0;  // read only when deflated
+
+  uint32_t ExtractedSize() const { return deflated ? unpackedSize : size; }
 };
 
 // Listed files and the main program pass through buffers of this size, read and written piece by
@@ -46,9 +52,10 @@ class SfxArchive {
   // Opens the package file first (denying writers, renames and deletion until destruction), then
   // verifies its signature and reads the directory. Returns 0, 2 (cannot open), 87 (mode is not
   // "extract", or a "SRCP" chunk names no placement this stub knows), 1006 (damaged, not signed,
-  // signed with a record kind that does not protect it, or a listed file whose bytes do not all
-  // lie inside the signed range), 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long), or the error of a
-  // read that failed.
+  // signed with a record kind that does not protect it, a listed file whose bytes do not all lie
+  // inside the signed range, a deflated file declaring more than deflate can give, or listed files
+  // that unpack to more than 2 GiB - 1 together), 0xFFFFFFFF (a "CMDP" chunk not 8 bytes long), or
+  // the error of a read that failed.
   ResultCode Open(const char* path);
   // Inflates the main program to destination, a new file (an existing name is refused with 82), in
   // pieces. Returns 0, 1006 (damaged), 82 (cannot create or write), 8 or the error of a read that
@@ -58,9 +65,10 @@ class SfxArchive {
   // it wrote). Returns 0, 1006, 82 (a write failed), 8 or the error of a read that failed.
   ResultCode ExtractMainProgram(ByteStream& output);
   // Writes every listed file into directory, in list order, each a new file (an existing name is
-  // refused with 183 and left as it is), copied in pieces with a progress step after each. Returns 0
-  // or the first failure (a failed read of the package's bytes with its error), whose partial file
-  // is deleted.
+  // refused with 183 and left as it is), copied or inflated in pieces with a progress step of the
+  // piece's unpacked bytes after each. Returns 0 or the first failure (a failed read of the
+  // package's bytes with its error; 1006 for a deflated file whose data are corrupt or do not give
+  // exactly its unpacked size), whose partial file is deleted.
   ResultCode ExtractFiles(const char* directory);
   ResultCode ExtractEntry(const char* directory, const ArchiveEntry& entry);
 
@@ -88,6 +96,9 @@ class SfxArchive {
 
  private:
   ResultCode OpenPackage(const char* path);
+  // The entry's bytes into output, open and positioned at its start; the caller deletes a partial file.
+  ResultCode CopyEntry(const ArchiveEntry& entry, FileStream& output);
+  ResultCode InflateEntry(const ArchiveEntry& entry, FileStream& output);
 
   DsaPublicKey key;  // a copy: the caller's key need not outlive the archive
   uint32_t signedLength = 0;

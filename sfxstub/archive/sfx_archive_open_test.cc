@@ -225,6 +225,47 @@ TEST_F(OpenTest, DirectoryResultsReachTheCaller) {
   EXPECT_EQ(second.Open(path.c_str()), kBadChunkDirectory);
 }
 
+// What listed files unpack to is bounded when the package opens, before anything is written: a
+// deflated file cannot declare more than deflate can give, nor all files together 2 GiB or more.
+TEST_F(OpenTest, DeclaredUnpackedSizesOverTheBoundsAreRefused) {
+  auto deflated = [](const char* name, uint32_t packed, uint32_t unpacked) {
+    return ChunkWriter().AddText("NAME", name).AddWords("PTRL", {0, packed, 0}).AddWords("ZLIB", {unpacked}).bytes();
+  };
+  auto stored = [](const char* name, uint32_t size) {
+    return ChunkWriter().AddText("NAME", name).AddWords("PTRL", {0, size, 0}).bytes();
+  };
+  struct Case {
+    const char* what;
+    std::vector<ByteVector> records;
+    ResultCode result;
+  };
+  const Case cases[] = {
+      {"at deflate's limit", {deflated("a", 10, 10320)}, kOk},
+      {"past deflate's limit", {deflated("a", 10, 10321)}, kErrorFileInvalid},
+      {"2 GiB - 1 together", {deflated("a", 2000000, 0x40000000), deflated("b", 2000000, 0x3FFFFFF0), stored("c", 15)},
+       kOk},
+      {"2 GiB together", {deflated("a", 2000000, 0x40000000), deflated("b", 2000000, 0x3FFFFFF0), stored("c", 16)},
+       kErrorFileInvalid},
+      {"4 GiB together, wrapping in 32 bits", {deflated("a", 4000000, 0xFFFFFFFF), deflated("b", 2000000, 1)},
+       kErrorFileInvalid},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    ChunkWriter list;
+    for (const auto& record : c.records) list.Add("FILE", record);
+    // Every range lies inside the signed bytes, within a stub padded past the largest packed size.
+    Bytes stub = Stub();
+    stub.resize(4100000);
+    PackageLayout layout(stub);
+    ASSERT_EQ(layout.Finish(ChunkWriter().AddText("MODE", "extract").Add("LIST", list.bytes()).bytes()), kOk);
+    const Bytes& package = layout.bytes();
+    SfxArchive fresh(test::TestPublicKey());
+    path = dir.File("bounds" + std::to_string(n++) + ".exe");
+    test::WriteFileBytes(path, test::SignedPackage(package, kBinarySignature));
+    EXPECT_EQ(fresh.Open(path.c_str()), c.result) << c.what;
+  }
+}
+
 TEST_F(OpenTest, MainProgramOutsideTheSignedBytesOrDamagedIsRefused) {
   ByteVector directory = ChunkWriter().AddText("MODE", "extract").AddWords("CMDP", {0, 0}).bytes();
   ASSERT_EQ(OpenSigned(PackageWithDirectory(directory)), kOk);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <zlib.h>
+
 #include "sfxstub/archive/memory_stream.h"
 #include "sfxstub/archive/sfx_archive.h"
 #include "sfxstub/progress/progress.h"
@@ -65,6 +67,14 @@ TEST(ParseDirectory, ResultTable) {
        ChunkWriter().AddText("MODE", "extract")
            .Add("LIST", ChunkWriter().Add("FILE", Record("a", 0, 1, 0))
                             .Add("FILE", ChunkWriter().AddText("NAME", "b").AddWords("PTRL", {1, 2, 3, 4}).bytes())
+                            .bytes())
+           .bytes(),
+       kErrorFileInvalid},
+      {"ZLIB of 8 bytes in the last record",
+       ChunkWriter().AddText("MODE", "extract")
+           .Add("LIST", ChunkWriter()
+                            .Add("FILE", ChunkWriter().AddText("NAME", "b").AddWords("PTRL", {1, 2, 3})
+                                             .AddWords("ZLIB", {4, 5}).bytes())
                             .bytes())
            .bytes(),
        kErrorFileInvalid},
@@ -450,6 +460,65 @@ TEST_F(ExtractTest, ShortWriteInTheMiddlePieceIsDiskFullAndDeletesThePartialFile
   EXPECT_FALSE(test::FileExists(target.File("big")));
 }
 #endif
+
+// A deflated file inflates in pieces with a step per piece of unpacked bytes, to exactly its declared
+// size: a stream that gives more or less, ends early or fails its check leaves no file behind.
+TEST_F(ExtractTest, DeflatedFileInflatesToExactlyItsDeclaredSize) {
+  constexpr uint32_t kPiece = kExtractPieceSize;
+  Bytes data(2 * kPiece + 5);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 13 + i / 4096 % 3);
+  auto deflate = [](const Bytes& plain) {
+    uLongf length = compressBound(static_cast<uLong>(plain.size()));
+    Bytes packed(length);
+    EXPECT_EQ(compress2(packed.data(), &length, plain.data(), static_cast<uLong>(plain.size()), 9), Z_OK);
+    packed.resize(length);
+    return packed;
+  };
+  const Bytes good = deflate(data), empty = deflate({});
+  Bytes badCheck = good, corrupt = good;
+  badCheck.back() ^= 1;
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  struct Case {
+    const char* what;
+    Bytes stream;
+    uint32_t declared;
+    ResultCode result;
+    std::vector<uint32_t> steps;  // checked on success
+  };
+  const uint32_t size = static_cast<uint32_t>(data.size());
+  const Case cases[] = {
+      {"three pieces", good, size, kOk, {kPiece, kPiece, 5}},
+      {"empty", empty, 0, kOk, {0}},
+      {"declared one byte less", good, size - 1, kErrorFileInvalid, {}},
+      {"declared one byte more", good, size + 1, kErrorFileInvalid, {}},
+      {"cut short", Bytes(good.begin(), good.end() - 10), size, kErrorFileInvalid, {}},
+      {"bad Adler-32", badCheck, size, kErrorFileInvalid, {}},
+      {"corrupt", corrupt, size, kErrorFileInvalid, {}},
+  };
+  for (const Case& c : cases) {
+    archive.stream.Close();
+    Bytes package = test::NoiseBytes(11, 1);
+    package.insert(package.end(), c.stream.begin(), c.stream.end());
+    test::WriteFileBytes(source.File("package"), package);
+    ASSERT_TRUE(archive.stream.OpenRead(source.File("package").c_str()));
+    archive.entries.clear();
+    listener.calls.clear();
+    ArchiveEntry entry{c.what, 11, static_cast<uint32_t>(c.stream.size()), 777};
+    entry.deflated = true;
+    entry.unpackedSize = c.declared;
+    archive.entries.push_back(std::move(entry));
+    EXPECT_EQ(archive.ExtractFiles(target.path().c_str()), c.result) << c.what;
+    if (c.result != kOk) {
+      EXPECT_FALSE(test::FileExists(target.File(c.what))) << c.what;
+      continue;
+    }
+    std::vector<std::string> expected = {"total " + std::to_string(c.declared)};
+    for (uint32_t step : c.steps) expected.push_back("step " + std::to_string(step));
+    EXPECT_EQ(listener.calls, expected) << c.what;
+    EXPECT_TRUE(test::ReadFileBytes(target.File(c.what)) == (c.declared ? data : Bytes())) << c.what;
+    EXPECT_EQ(test::FileModificationTime(target.File(c.what)), 777) << c.what;
+  }
+}
 
 TEST_F(ExtractTest, HugeSizeIsRefusedWithoutAllocating) {
   AddEntry("big", 0, 0x80000000u, 0);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sfxstub/archive/stub_features.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -209,6 +210,17 @@ TEST(StubImage, StubsLinkNoExceptionCodeNorStandardStrings) {
 }
 
 TEST(StubImage, TestedAndDemonstrated64BitStub) { CheckStub("SFX_STUB64", kMachineAmd64, true); }
+
+// The packaging tool deflates listed files only for a stub that says it inflates them: a marker the
+// linker dropped would silently cost every package its compression.
+TEST(StubImage, StubsSayTheyInflateListedFiles) {
+  for (const char* variable : {"SFX_STUB32", "SFX_STUB64"}) {
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(StubPath(variable));
+    ASSERT_FALSE(bytes.empty()) << variable << " is missing";
+    EXPECT_EQ(FindStubFeatures(bytes.data(), bytes.size()) & kStubFeatureDeflatedFiles, kStubFeatureDeflatedFiles)
+        << variable;
+  }
+}
 
 }  // namespace
 }  // namespace sfx
