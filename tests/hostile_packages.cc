@@ -411,7 +411,7 @@ std::vector<HostileRow> HostilePackages::Rows() const {
   deflatedRow("deflated-corrupt-stream-header", S::kExtractingFiles, W::kHostOnly, declaring(streamSize, unpacked),
               streamByte(0));
   deflatedRow("deflated-past-the-signed-range", S::kOpening, W::kEverywhere, [=](const PackageParts& p) {
-    return Directory(p, ListOf({DeflatedRecord("packed.bin", p.signedEnd + 0x1000, streamSize, unpacked)}));
+    return Directory(p, ListOf({DeflatedRecord("packed.bin", 0x7FFFFF00u, streamSize, unpacked)}));
   });
   deflatedRow("deflated-past-deflates-ratio", S::kOpening, W::kHostOnly,
               declaring(streamSize, streamSize * 1032 + 1));

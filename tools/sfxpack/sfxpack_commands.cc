@@ -599,7 +599,7 @@ int RunList(const ParsedArgs& args) {
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
       std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"unpackedSize\": %u, \"method\": \"%s\", "
-                  "\"time\": %s}", i ? "," : "", JsonString(StdString(e.name)).c_str(), e.offset, e.size, e.unpackedSize,
+                  "\"time\": %s}", i ? "," : "", JsonString(StdString(e.name)).c_str(), e.offset, e.size, e.ExtractedSize(),
                   e.deflated ? "deflated" : "stored", JsonString(IsoTime(e.time)).c_str());
     }
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
@@ -619,7 +619,7 @@ int RunList(const ParsedArgs& args) {
                 "package's signature\n", fields.tableOffset, fields.tableSize);
   }
   for (const ArchiveEntry& e : archive.entries) {
-    std::printf("  %-20s %10u %10u %10u %-8s  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.unpackedSize,
+    std::printf("  %-20s %10u %10u %10u %-8s  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.ExtractedSize(),
                 e.deflated ? "deflated" : "stored", EscapedText(StdString(e.name)).c_str());
   }
   return kExitOk;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/archive/stub_features.h"
 #include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
 #include "tests/hostile_packages.h"
@@ -52,8 +53,8 @@ int RunTool(std::vector<std::string> args) {
 Bytes FakeStub(bool withFeatures = true) {
   Bytes stub = test::BytesOf("MZ fake stub image ");
   if (withFeatures) {
-    const Bytes features = test::BytesOf(std::string("JUXsetupFeatures\x01\0\0\0", 20));
-    stub.insert(stub.end(), features.begin(), features.end());
+    stub.insert(stub.end(), kStubFeaturesMarker, kStubFeaturesMarker + kStubFeaturesMarkerSize);
+    stub.insert(stub.end(), {kStubFeatureDeflatedFiles, 0, 0, 0});
   }
   Bytes filler = test::NoiseBytes(3000, 77);
   stub.insert(stub.end(), filler.begin(), filler.end());
@@ -693,7 +694,7 @@ TEST_F(SfxpackTest, ListedFilesRoundTripStoredOrDeflated) {
                           {"old-stub", {}, false, true}};
   for (const Build& build : builds) {
     SCOPED_TRACE(build.name);
-    const std::string package = dir.File(build.name + ".exe"), out = dir.File("out-" + build.name);
+    const std::string package = dir.File("pkg-" + build.name + ".exe"), out = dir.File("out-" + build.name);
     std::vector<std::string> args = {"build", "--stub", dir.File(build.oldStub ? "old-stub.exe" : "stub.exe"),
                                      "--key", keys->File("k.key"), "--setup", dir.File("setup.exe"),
                                      "--dir", dir.File("files"), "-o", package};

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include "sfxstub/archive/package_blob.h"
+
 namespace sfx {
 namespace {
 

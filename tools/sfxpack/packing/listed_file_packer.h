@@ -20,10 +20,6 @@ struct PackingOptions {
   bool Deflates() const { return !store && level > 0; }
 };
 
-// The largest ratio of unpacked to packed size deflate reaches; the stub refuses a declared unpacked
-// size above it.
-constexpr uint64_t kMaxDeflateRatio = 1032;
-
 // Whether a file of size bytes is kept as its zlib stream of packedSize bytes: not empty, saving at
 // least 1 % of its size, and within the ratio the stub accepts (which a real stream always is).
 bool KeepsDeflated(uint64_t size, uint64_t packedSize);

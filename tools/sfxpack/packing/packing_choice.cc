@@ -1,23 +1,9 @@
 #include "tools/sfxpack/packing/packing_choice.h"
 
-#include <algorithm>
-#include <cstring>
-
+#include "sfxstub/archive/stub_features.h"
 #include "sfxstub/verify/key_block.h"
 
 namespace sfx {
-namespace {
-
-// TODO(merge): the stub's own reader of its feature marker.
-bool StubInflatesListedFiles(const std::vector<uint8_t>& stub) {
-  static const char kMarker[] = "JUXsetupFeatures";
-  const size_t end = PeImageEnd(stub);
-  auto at = std::search(stub.begin(), stub.begin() + end, kMarker, kMarker + 16);
-  if (at == stub.begin() + end || static_cast<size_t>(at - stub.begin()) + 20 > end) return false;
-  return (at[16] & 1) != 0;
-}
-
-}  // namespace
 
 std::vector<OptionSpec> PackingOptionSpecs() {
   return {{"level", 0, "N", false, "zlib level of the listed files, 0 (store them) to 9 (default, smallest)"},
@@ -42,7 +28,10 @@ bool ReadPackingOptions(const ParsedArgs& args, PackingOptions* options, std::st
 }
 
 std::string FitPackingToStub(const std::vector<uint8_t>& stub, PackingOptions* options) {
-  if (!options->Deflates() || StubInflatesListedFiles(stub)) return std::string();
+  // Searched up to the end of the image, as the key block is: a stub appended to the stub is no say.
+  if (!options->Deflates() || (FindStubFeatures(stub.data(), PeImageEnd(stub)) & kStubFeatureDeflatedFiles) != 0) {
+    return std::string();
+  }
   options->store = true;
   return "the stub has no feature marker saying it inflates listed files (it is older than that), so every "
          "listed file is stored";
