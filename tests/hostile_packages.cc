@@ -6,6 +6,7 @@
 
 #include "sfxstub/archive/package_blob.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/packing/listed_file_packer.h"
 #include "tools/sfxpack/signing/signature_records.h"
 
 namespace sfx {
@@ -33,6 +34,11 @@ uint32_t GetU32(const Bytes& bytes, size_t at) {
 
 ByteVector Record(const std::string& name, uint32_t offset, uint32_t size, uint32_t time) {
   return ChunkWriter().AddText("NAME", name).AddWords("PTRL", {offset, size, time}).bytes();
+}
+
+// A "FILE" record of a deflated file: "ZLIB" gives its unpacked size, the range holds its stream.
+ByteVector DeflatedRecord(const std::string& name, uint32_t offset, uint32_t size, uint32_t unpacked) {
+  return ChunkWriter().AddText("NAME", name).AddWords("PTRL", {offset, size, 0}).AddWords("ZLIB", {unpacked}).bytes();
 }
 
 ByteVector ListOf(const std::vector<ByteVector>& records) {
@@ -361,6 +367,68 @@ std::vector<HostileRow> HostilePackages::Rows() const {
             StandardDirectory, OneShort(true));
   signedRow("directory-blob-inflates-past-its-size", S::kOpening, kErrorFileInvalid, W::kEverywhere,
             StandardDirectory, OneShort(false));
+
+  // Deflated listed files: a stream that does not give exactly the declared bytes, with a good check
+  // value, fails the extraction and leaves no file; declared sizes that could not come from the
+  // range (past deflate's ratio, or over 2 GiB in all) and ranges outside the signed range are
+  // refused when the package opens. Most rows hold one file, the stream of inflated.
+  Bytes inflated;
+  for (int line = 0; inflated.size() < 20000; ++line) {
+    const Bytes text = BytesOf("line " + std::to_string(line * 7919 % 1000) + " of a deflated file\r\n");
+    inflated.insert(inflated.end(), text.begin(), text.end());
+  }
+  Bytes stream;
+  PackListedBytes(inflated, PackingOptions(), &stream);
+  const uint32_t streamSize = static_cast<uint32_t>(stream.size());
+  const uint32_t unpacked = static_cast<uint32_t>(inflated.size());
+  auto deflatedRow = [&](const std::string& name, S stage, W where, const DirectoryFn& directory,
+                         const PatchFn& patch = nullptr, const Bytes& range = Bytes()) {
+    PackageParts own;
+    Bytes bytes = Build(stub_, stubImageEnd_, mainProgram_, {{"packed.bin", range.empty() ? stream : range, 0}},
+                        directory, patch, &own);
+    const bool runs = stage == S::kRuns;
+    add(name, Signed(bytes, kBinarySignature), stage, runs ? 0 : kErrorFileInvalid, where,
+        runs ? std::vector<ListedFile>{{"packed.bin", inflated, 0}} : std::vector<ListedFile>{});
+  };
+  // The record with the given range and declared size, at the stream's place.
+  auto declaring = [&](uint32_t size, uint32_t declared) -> DirectoryFn {
+    return [=](const PackageParts& p) {
+      return Directory(p, ListOf({DeflatedRecord("packed.bin", p.fileOffsets[0], size, declared)}));
+    };
+  };
+  auto streamByte = [](uint32_t at) -> PatchFn {
+    return [=](Bytes* bytes, const PackageParts& p) { Flip(bytes, p.fileOffsets[0] + at); };
+  };
+  deflatedRow("deflated-good", S::kRuns, W::kEverywhere, declaring(streamSize, unpacked));
+  deflatedRow("deflated-declared-one-byte-short", S::kExtractingFiles, W::kEverywhere,
+              declaring(streamSize, unpacked - 1));
+  deflatedRow("deflated-declared-one-byte-long", S::kExtractingFiles, W::kEverywhere,
+              declaring(streamSize, unpacked + 1));
+  deflatedRow("deflated-stream-cut-short", S::kExtractingFiles, W::kEverywhere,
+              declaring(streamSize - 8, unpacked));
+  deflatedRow("deflated-bad-adler32", S::kExtractingFiles, W::kEverywhere, declaring(streamSize, unpacked),
+              streamByte(streamSize - 1));
+  deflatedRow("deflated-corrupt-stream-header", S::kExtractingFiles, W::kHostOnly, declaring(streamSize, unpacked),
+              streamByte(0));
+  deflatedRow("deflated-past-the-signed-range", S::kOpening, W::kEverywhere, [=](const PackageParts& p) {
+    return Directory(p, ListOf({DeflatedRecord("packed.bin", 0x7FFFFF00u, streamSize, unpacked)}));
+  });
+  deflatedRow("deflated-past-deflates-ratio", S::kOpening, W::kHostOnly,
+              declaring(streamSize, streamSize * 1032 + 1));
+  deflatedRow("deflated-zlib-chunk-of-8-bytes", S::kOpening, W::kHostOnly, [=](const PackageParts& p) {
+    return Directory(p, ListOf({ChunkWriter().AddText("NAME", "packed.bin").AddWords("PTRL", {p.fileOffsets[0], streamSize, 0})
+                                    .AddWords("ZLIB", {unpacked, 0}).bytes()}));
+  });
+  // 64 files at deflate's ratio from one 64 KiB range: 4.3 GB in all, which a sum kept in 32 bits
+  // would wrap to 34 MB.
+  const Bytes filler = NoiseBytes(64 << 10, 25);
+  deflatedRow("deflated-total-over-2GiB", S::kOpening, W::kEverywhere, [=](const PackageParts& p) {
+    std::vector<ByteVector> records;
+    for (int i = 0; i < 64; ++i) {
+      records.push_back(DeflatedRecord("part" + std::to_string(i), p.fileOffsets[0], 64 << 10, (64 << 10) * 1032));
+    }
+    return Directory(p, ListOf(records));
+  }, nullptr, filler);
 
   // Names that would leave the directory, name no file or a device, replace a file the stub writes
   // itself, or could be the short name of another listed file: the whole package is refused.

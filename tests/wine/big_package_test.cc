@@ -39,12 +39,14 @@ class BigPackageTest : public StubFixture {
     StubFixture::SetUpTestSuite();
     UnmanagedWindowsFor("big.exe");
     UnmanagedWindowsFor("empty.exe");
+    UnmanagedWindowsFor("deflated.exe");
   }
 
   // Runs NAME from the big packages' folder in place (copying 1.25 GiB would only cost time).
-  ProbeRun RunPackage(const std::string& name, LaunchOutcome* outcome) {
+  ProbeRun RunPackage(const std::string& name, LaunchOutcome* outcome,
+                      const std::string& digests = "big.bin,setup.ovr") {
     package = big + "\\" + name;
-    SetControl("parent_memory=1\ndigest=big.bin,setup.ovr\n");
+    SetControl("parent_memory=1\ndigest=" + digests + "\n");
     LaunchRequest request = Request("");
     request.sampleProgressBar = true;
     request.timeoutMs = 600000;
@@ -87,6 +89,32 @@ TEST_F(BigPackageTest, GibibyteFileAndBigSetupProgramExtractInBoundedMemoryWithA
   // can be seen from outside is the bar moving every frame while the file is written, instead of
   // standing still and jumping to the end at once.
   EXPECT_GE(bigOutcome.progressPositionsSeen, 5);
+}
+
+// Deflated listed files inflate through the same bounded pieces: a compressible file of 256 MiB and
+// small ones come out byte for byte, and the stub's peak stays within 64 MiB of an empty package's.
+TEST_F(BigPackageTest, DeflatedFilesInflateByteForByteInBoundedMemory) {
+  ASSERT_TRUE(Exists(big + "\\deflated.exe")) << "no big packages in '" << big << "'";
+  LaunchOutcome emptyOutcome, outcome;
+  const ProbeRun empty = RunPackage("empty.exe", &emptyOutcome);
+  const char* const names[] = {"deflated.bin", "small1.txt", "small2.txt", "small3.txt", "empty.txt"};
+  std::string digests;
+  for (const char* name : names) digests += std::string(digests.empty() ? "" : ",") + name;
+  const ProbeRun run = RunPackage("deflated.exe", &outcome, digests);
+  ASSERT_GT(empty.parentPeakWorkingSet, 0u) << "the probe could not read the stub's memory";
+  for (const char* name : names) {
+    ASSERT_EQ(run.digests.count(name), 1u) << name;
+    EXPECT_EQ(run.digests.at(name), FileDigest(big + "\\payload\\" + name)) << name;
+  }
+  EXPECT_EQ(run.files.at("deflated.bin").size, std::to_string(256 * kMiB));
+  const uint64_t above = run.parentPeakWorkingSet > empty.parentPeakWorkingSet
+                             ? run.parentPeakWorkingSet - empty.parentPeakWorkingSet
+                             : 0;
+  EXPECT_LT(above, 64 * kMiB) << "peak working set " << run.parentPeakWorkingSet << " bytes, an empty package's "
+                              << empty.parentPeakWorkingSet;
+  std::printf("stub peak working set: empty package %llu KiB, deflated package %llu KiB\n",
+              static_cast<unsigned long long>(empty.parentPeakWorkingSet / 1024),
+              static_cast<unsigned long long>(run.parentPeakWorkingSet / 1024));
 }
 
 }  // namespace

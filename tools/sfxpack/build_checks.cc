@@ -11,6 +11,7 @@
 #include "sfxstub/driver/command_template.h"
 #include "sfxstub/platform/child_command_line.h"
 #include "sfxstub/platform/path_limits.h"
+#include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/std_text.h"
@@ -109,6 +110,14 @@ const char* SetupProgramProblem(const ByteVector& program) {
     if (machine == known) return nullptr;
   }
   return "is a program for a machine Windows does not run (not i386, amd64 or arm64)";
+}
+
+bool ReadSetupImage(const std::string& path, ByteVector* image, std::string* error) {
+  constexpr size_t kHeaders = 64u << 10, kLimit = 64u << 20;
+  if (!ReadFilePrefix(path, kHeaders, image, error)) return false;
+  if (image->size() < kHeaders) return true;
+  const size_t end = PeImageEnd(*image);
+  return ReadFilePrefix(path, end == image->size() || end > kLimit ? kLimit : end, image, error);
 }
 
 bool IsPackage(const std::string& path, const ByteVector& image) {

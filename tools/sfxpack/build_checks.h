@@ -40,6 +40,10 @@ bool CheckOutputIsNoInput(const std::string& out, const std::vector<BuildInput>&
 // Windows runs (i386, amd64, arm64). Null when it is, else why not.
 const char* SetupProgramProblem(const ByteVector& program);
 
+// The setup program's PE image (its headers and sections, without data appended after them), where its
+// manifest lies: at most 64 MiB, and the first 64 MiB of a file whose section table cannot be read.
+bool ReadSetupImage(const std::string& path, ByteVector* image, std::string* error);
+
 // A stub that already carries a package (its trailer, or a signature record, at the end).
 bool IsPackage(const std::string& path, const ByteVector& image);
 

@@ -1,7 +1,5 @@
 #include "tools/sfxpack/package_file_writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "sfxstub/archive/package_blob.h"
 #include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/packing/listed_file_packer.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/signing/signature_records.h"
 
@@ -46,41 +45,6 @@ class DigestingOutput {
   ReplacingFile file_;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Reads source in pieces of the buffer's size, handing each to use; false when it cannot be read, when
-// use fails, or when it no longer has the size it was measured at.
-bool ReadSource(const ListedSource& source, ByteVector* buffer,
-                const std::function<bool(const uint8_t*, size_t)>& use, std::string* error) {
-  UniqueFile input(std::fopen(source.path.c_str(), "rb"));
-  if (!input) {
-    *error = source.path + ": cannot open: " + std::strerror(errno);
-    return false;
-  }
-  uint64_t read = 0;
-  for (;;) {
-    size_t got = std::fread(buffer->data(), 1, buffer->size(), input.get());
-    if (got == 0) break;
-    read += got;
-    if (read > source.size) break;
-    if (!use(buffer->data(), got)) return false;
-    ProgressLine::Advance(got);
-  }
-  if (std::ferror(input.get())) {
-    *error = source.path + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
-  if (read != source.size) {
-    *error = source.path + ": changed while the package was built (it was " + std::to_string(source.size) +
-             " bytes)";
-    return false;
-  }
-  return true;
-}
-
 // The block keyed by the signer over every input (prefix_block.h): the setup program and the listed
 // files are read once for it, in pieces, before they are packed.
 bool PrefixBlock(const StreamedPackage& package, const SigningKey& signer, ByteVector* buffer, ByteVector* block,
@@ -99,65 +63,6 @@ bool PrefixBlock(const StreamedPackage& package, const SigningKey& signer, ByteV
     inputs.EndFile(source.time);
   }
   return inputs.Finish(signer, block, error);
-}
-
-// A zlib deflate state at the level package blobs use, ended on every path.
-class Deflater {
- public:
-  Deflater() { ready_ = deflateInit(&stream_, Z_BEST_COMPRESSION) == Z_OK; }
-  ~Deflater() {
-    if (ready_) deflateEnd(&stream_);
-  }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
-  bool ready() const { return ready_; }
-  z_stream& stream() { return stream_; }
-
- private:
-  z_stream stream_ = {};
-  bool ready_ = false;
-};
-
-// The setup program's zlib data, compressed in pieces into packed (an anonymous temporary file) with
-// the same bytes the one-call compressor gives; *packedSize receives their length.
-bool CompressMainProgram(const ListedSource& program, ByteVector* buffer, std::FILE* packed, uint64_t* packedSize,
-                         std::string* error) {
-  Deflater deflater;
-  if (!deflater.ready()) {
-    *error = "cannot compress the setup program";
-    return false;
-  }
-  z_stream& z = deflater.stream();
-  ByteVector out(buffer->size());
-  *packedSize = 0;
-  auto drain = [&](int flush) {
-    int status = Z_OK;
-    do {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      status = deflate(&z, flush);
-      if (status == Z_STREAM_ERROR) return false;
-      const size_t produced = out.size() - z.avail_out;
-      *packedSize += produced;
-      if (produced != 0 && std::fwrite(out.data(), 1, produced, packed) != produced) return false;
-    } while (z.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
-    return true;
-  };
-  auto compress = [&](const uint8_t* bytes, size_t length) {
-    z.next_in = const_cast<uint8_t*>(bytes);
-    z.avail_in = static_cast<uInt>(length);
-    return drain(Z_NO_FLUSH);
-  };
-  std::string readError;
-  if (!ReadSource(program, buffer, compress, &readError)) {
-    *error = readError.empty() ? "cannot compress the setup program" : readError;
-    return false;
-  }
-  if (!drain(Z_FINISH) || std::fflush(packed) != 0) {
-    *error = "cannot compress the setup program: " + std::string(std::strerror(errno));
-    return false;
-  }
-  return true;
 }
 
 void AppendU32(ByteVector* out, uint32_t value) {
@@ -184,13 +89,18 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
   ByteVector buffer(static_cast<size_t>(std::clamp<uint64_t>(largest, kMinCopyChunkSize, kCopyChunkSize)));
   ByteVector prefixBlock;
   if (!PrefixBlock(package, signer, &buffer, &prefixBlock, error)) return false;
-  UniqueFile packed(std::tmpfile());
-  uint64_t packedSize = 0;
-  if (!packed) {
-    *error = "cannot make a temporary file for the compressed setup program: " + std::string(std::strerror(errno));
-    return false;
+  // Job 0 is the setup program's blob data; then every listed file that may be deflated.
+  constexpr size_t kNoJob = SIZE_MAX;
+  std::vector<PackJob> jobs = {{&package.mainProgram, 9, false}};
+  std::vector<size_t> jobOf(package.files.size(), kNoJob);
+  for (size_t i = 0; i < package.files.size() && package.packing.Deflates(); ++i) {
+    jobOf[i] = jobs.size();
+    jobs.push_back({&package.files[i], package.packing.level, true});
   }
-  if (!CompressMainProgram(package.mainProgram, &buffer, packed.get(), &packedSize, error)) return false;
+  PackingPool pool;
+  if (!pool.Run(jobs, PackingWorkers(), error)) return false;
+  const uint64_t packedSize = pool.Result(0).size;
+  auto deflated = [&](size_t file) { return jobOf[file] != kNoJob && pool.Result(jobOf[file]).deflated; };
   // Everything but the compressed program's and the listed files' bytes is laid out first, so that
   // the size is known before a byte is written.
   PackageLayout head(package.stub);
@@ -202,10 +112,13 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
   const uint64_t programSize = kPackageBlobHeaderSize + packedSize;
   uint64_t end = programOffset + programSize;
   std::vector<FileLocation> locations;
-  for (const auto& file : package.files) {
-    if (end + file.size > kMaxPackageSize) break;  // refused below
-    locations.push_back({file.name, static_cast<uint32_t>(end), static_cast<uint32_t>(file.size), file.time});
-    end += file.size;
+  for (size_t i = 0; i < package.files.size(); ++i) {
+    const ListedSource& file = package.files[i];
+    const uint64_t stored = deflated(i) ? pool.Result(jobOf[i]).size : file.size;
+    if (end + stored > kMaxPackageSize) break;  // refused below
+    locations.push_back({file.name, static_cast<uint32_t>(end), static_cast<uint32_t>(stored), file.time,
+                         deflated(i), static_cast<uint32_t>(file.size)});
+    end += stored;
   }
   PackageLayout tail(ByteVector(), end);
   if (end <= kMaxPackageSize && locations.size() == package.files.size() &&
@@ -222,19 +135,13 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
   }
 
   if (!sink(head.bytes().data(), head.bytes().size(), error)) return false;
-  std::rewind(packed.get());
-  for (uint64_t left = packedSize; left > 0;) {
-    const size_t want = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
-    if (std::fread(buffer.data(), 1, want, packed.get()) != want) {
-      *error = "cannot read the compressed setup program back: " + std::string(std::strerror(errno));
+  if (!pool.Copy(0, &buffer, sink, error)) return false;
+  for (size_t i = 0; i < package.files.size(); ++i) {
+    auto copy = [&](const uint8_t* bytes, size_t length) { return sink(bytes, length, error); };
+    if (deflated(i) ? !pool.Copy(jobOf[i], &buffer, sink, error)
+                    : !ReadSource(package.files[i], &buffer, copy, error, jobOf[i] == kNoJob)) {
       return false;
     }
-    if (!sink(buffer.data(), want, error)) return false;
-    left -= want;
-  }
-  for (const auto& file : package.files) {
-    auto copy = [&](const uint8_t* bytes, size_t length) { return sink(bytes, length, error); };
-    if (!ReadSource(file, &buffer, copy, error)) return false;
   }
   return sink(tail.bytes().data(), tail.bytes().size(), error);
 }

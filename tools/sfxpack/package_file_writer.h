@@ -1,10 +1,11 @@
 // Writes a signed package file in one pass: the stub and the prefix block from memory, the setup
-// program compressed as a stream (through a temporary file, so that the blob's size is known before
-// its header is written), the listed files copied from their sources in bounded chunks, the
-// directory, the trailer and the signature record, every byte digested on its way out. The setup
-// program and the listed files are read twice, in the same chunks: once for the prefix block, which
-// goes before them. The memory a build takes does not grow with the setup program or the listed
-// files.
+// program and the listed files compressed as streams by the packing pool (through temporary files,
+// so that every size is known before the first byte is written), stored files copied from their
+// sources in bounded chunks, the directory, the trailer and the signature record, every byte
+// digested on its way out. The setup program and the listed files are read twice: once for the
+// prefix block, which goes before them, once to compress or copy them (a file compressed and then
+// found not to save 1 % is read a third time, to be copied). The memory a build takes does not grow
+// with the setup program or the listed files.
 #ifndef SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
 #define SFXSTUB_TOOLS_SFXPACK_PACKAGE_FILE_WRITER_H_
 
@@ -15,17 +16,10 @@
 
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/packing/packing_pool.h"
 #include "tools/sfxpack/signing/signing_key.h"
 
 namespace sfx {
-
-// A listed file, still in its source.
-struct ListedSource {
-  std::string name;
-  std::string path;
-  uint64_t size = 0;  // measured beforehand; a source whose size has changed since is an error
-  uint32_t time = 0;  // seconds since 1970 UTC
-};
 
 struct StreamedPackage {
   ByteVector stub;  // stamped, with its own signature record
@@ -33,6 +27,7 @@ struct StreamedPackage {
   std::string commandTemplate;
   std::vector<ListedSource> files;
   ByteVector commandChunks;  // appended to the directory (DirectoryChunks)
+  PackingOptions packing;  // how the listed files are packed (packing/listed_file_packer.h)
 };
 
 // The bytes the inputs pass through at a time: the largest input's size, within these bounds.

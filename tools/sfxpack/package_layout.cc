@@ -63,6 +63,7 @@ ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programO
   for (const auto& file : files) {
     ChunkWriter record;
     record.AddText("NAME", file.name).AddWords("PTRL", {file.offset, file.size, file.time});
+    if (file.deflated) record.AddWords("ZLIB", {file.unpackedSize});
     list.Add("FILE", record.bytes());
   }
   ChunkWriter directory;
@@ -113,8 +114,12 @@ ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* 
   }
   std::vector<FileLocation> locations;
   for (const auto& file : spec.files) {
-    uint32_t offset = layout.AddRaw(file.bytes);
-    locations.push_back({file.name, offset, static_cast<uint32_t>(file.bytes.size()), file.time});
+    ByteVector packed;
+    const bool deflated = PackListedBytes(file.bytes, spec.packing, &packed);
+    const ByteVector& stored = deflated ? packed : file.bytes;
+    uint32_t offset = layout.AddRaw(stored);
+    locations.push_back({file.name, offset, static_cast<uint32_t>(stored.size()), file.time, deflated,
+                         static_cast<uint32_t>(file.bytes.size())});
   }
   if (layout.Finish(DirectoryChunks(spec.commandTemplate, programOffset, programSize, locations, spec.commandChunks)) != kOk) {
     *error = "cannot compress the directory";

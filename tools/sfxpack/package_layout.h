@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sfxstub/result_code.h"
+#include "tools/sfxpack/packing/listed_file_packer.h"
 
 namespace sfx {
 
@@ -56,11 +57,14 @@ class PackageLayout {
 struct FileLocation {
   std::string name;
   uint32_t offset = 0;
-  uint32_t size = 0;
+  uint32_t size = 0;  // the bytes at offset: the file's, or its zlib stream's
   uint32_t time = 0;
+  bool deflated = false;  // the record then carries "ZLIB" with unpackedSize
+  uint32_t unpackedSize = 0;
 };
 
-// The chunk list of a package's directory: "MODE" "extract", "CMDL", "CMDP", one "LIST", then
+// The chunk list of a package's directory: "MODE" "extract", "CMDL", "CMDP", one "LIST" (a "FILE"
+// record per file: "NAME", "PTRL", and "ZLIB" for a deflated one), then
 // commandChunks as they are (the options of installer/run_options.h; none for a package built without
 // them, which is then what it was before they existed).
 ByteVector DirectoryChunks(const std::string& commandTemplate, uint32_t programOffset, uint32_t programSize,
@@ -78,9 +82,11 @@ struct PackageSpec {
   std::string commandTemplate;
   std::vector<PackageFile> files;
   ByteVector commandChunks;  // appended to the directory (DirectoryChunks)
+  PackingOptions packing;  // which listed files are deflated (PackListedBytes)
 };
 
-// The unsigned package for spec: stub, prefix block, main program blob, the files raw, the directory
+// The unsigned package for spec: stub, prefix block, main program blob, the files (each stored or
+// deflated as PackListedBytes says), the directory
 // ("MODE" "extract", "CMDL", "CMDP", one "LIST") and the trailer. Refuses names the stub would refuse and
 // packages that would not fit in 2 GiB; error then says why.
 ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* error);

@@ -23,6 +23,8 @@
 #include "tools/sfxpack/package_file_writer.h"
 #include "tools/sfxpack/output/escaped_text.h"
 #include "tools/sfxpack/package_layout.h"
+#include "tools/sfxpack/packing/listed_inputs.h"
+#include "tools/sfxpack/packing/packing_choice.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/resources/branding.h"
 #include "tools/sfxpack/security/private_folder.h"
@@ -293,26 +295,6 @@ bool ParseTableSize(const std::string& text, uint32_t* size) {
   return true;
 }
 
-// File times are the sources' modification times, no later than SOURCE_DATE_EPOCH when it is set,
-// and inside the signed 32-bit range the package stores.
-bool PackageTime(const std::string& path, uint32_t* time, std::string* error) {
-  int64_t seconds = 0;
-  if (!FileTime(path, &seconds, error)) return false;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-    char* end = nullptr;
-    long long limit = std::strtoll(epoch, &end, 10);
-    if (end == epoch || *end != '\0') {
-      *error = "SOURCE_DATE_EPOCH is not a number of seconds";
-      return false;
-    }
-    if (seconds > limit) seconds = limit;
-  }
-  if (seconds < INT32_MIN) seconds = INT32_MIN;
-  if (seconds > INT32_MAX) seconds = INT32_MAX;
-  *time = static_cast<uint32_t>(static_cast<int32_t>(seconds));
-  return true;
-}
-
 // The setup program's first bytes, through its PE header's machine field where the file holds it:
 // what SetupProgramProblem needs, without reading the whole program.
 bool ReadSetupProgramStart(const std::string& path, uint64_t size, ByteVector* start, std::string* error) {
@@ -323,33 +305,6 @@ bool ReadSetupProgramStart(const std::string& path, uint64_t size, ByteVector* s
   for (int i = 3; i >= 0; --i) header = header << 8 | (*start)[0x3C + i];
   if (header + 6 > size || header + 6 <= kDosHeader) return true;
   return ReadFilePrefix(path, static_cast<size_t>(header + 6), start, error);
-}
-
-// The listed files of a build, in the order they are packed: every --file, then the files of --dir.
-bool ListedInputs(const ParsedArgs& args, std::vector<BuildInput>* listed, std::string* error) {
-  for (const std::string& item : args.All("file")) {
-    size_t equals = item.find('=');
-    if (equals == std::string::npos || equals == 0) {
-      *error = "build: --file takes NAME=PATH, not '" + item + "'";
-      return false;
-    }
-    listed->push_back({"--file " + item, item.substr(equals + 1), item.substr(0, equals)});
-  }
-  if (args.Has("dir")) {
-    std::string dir = args.Get("dir");
-    std::vector<std::string> names, links;
-    if (!ListDirectory(dir, &names, error, &links) || !CheckLinksStayInside(dir, links, error)) return false;
-    if (args.Has("verbose")) {
-      for (const auto& link : links) {
-        std::fprintf(stderr, "sfxpack: %s is a link; adding the file it points to\n",
-                     JoinPath(dir, link.c_str()).c_str());
-      }
-    }
-    for (const auto& name : names) {
-      listed->push_back({"--dir " + dir, StdString(JoinPath(dir, name.c_str())), name});
-    }
-  }
-  return true;
 }
 
 // The stub and key a build used, after its "wrote" line.
@@ -384,7 +339,10 @@ int RunBuild(const ParsedArgs& args) {
   }
   std::string error;
   Branding branding;
-  if (!ParseBranding(args, out, &branding, &error)) return UsageError(error);
+  PackingOptions packing;
+  if (!ParseBranding(args, out, &branding, &error) || !ReadPackingOptions(args, &packing, &error)) {
+    return UsageError(error);
+  }
   RunOptions run;
   std::string runProblem;
   if (!ReadRunOptions(args, &run, &runProblem)) return UsageError(runProblem);
@@ -439,10 +397,9 @@ int RunBuild(const ParsedArgs& args) {
   // Resources first: the key block keeps its place, and the resources' layout is the stub's.
   if (branding.Any() && !ApplyBranding(branding, stubPath, &package.stub, &error)) return Fail("build: " + error);
   std::vector<std::string> elevation;
-  // The manifest lies in the setup program's image, ahead of whatever data is appended to it: its
-  // first 64 MiB are read for it, not the whole program.
+  // The manifest lies in the setup program's image, ahead of whatever data is appended to it.
   ByteVector setupImage;
-  if (!ReadFilePrefix(setupPath, size_t{64} << 20, &setupImage, &error)) return Fail("build: " + error);
+  if (!ReadSetupImage(setupPath, &setupImage, &error)) return Fail("build: " + error);
   if (!CheckSetupElevation(package.stub, setupImage, &elevation, &error)) {
     return Fail("build: " + setupOption + setupPath + ": " + error);
   }
@@ -467,6 +424,9 @@ int RunBuild(const ParsedArgs& args) {
     PrintWarning(std::string("the stub refuses packages with a ") + KindName(kind) +
                  " record; sign with --record binary for a package it runs");
   }
+  package.packing = packing;
+  const std::string packingNote = FitPackingToStub(package.stub, &package.packing);
+  if (!packingNote.empty() && !Quiet()) std::fprintf(stderr, "sfxpack: note: %s\n", packingNote.c_str());
   verbose = verbose && inputSize >= kLargeBuild;
   if (codeSign || tableSize != 0) {
     // The code signer works on a whole file: the unsigned package is written once, into a folder of
@@ -525,9 +485,9 @@ int RunBuild(const ParsedArgs& args) {
     PrintBuildInputs(stubPath, signer);
     return kExitOk;
   }
-  uint64_t listedSize = 0, size = 0;
-  for (const ListedSource& source : package.files) listedSize += source.size;
-  ProgressLine::Begin("building", 2 * listedSize);  // the listed files are read twice
+  uint64_t inputsSize = package.mainProgram.size, size = 0;
+  for (const ListedSource& source : package.files) inputsSize += source.size;
+  ProgressLine::Begin("building", 2 * inputsSize);  // read for the prefix block, then packed
   if (!WritePackageFile(package, signer, static_cast<SignatureKind>(kind), out, &size, &error)) {
     ProgressLine::Abandon();
     return Fail("build: " + error);
@@ -638,8 +598,9 @@ int RunList(const ParsedArgs& args) {
                 tableJson.c_str(), branded ? BrandingJson(branding).c_str() : "null");
     for (size_t i = 0; i < archive.entries.size(); ++i) {
       const ArchiveEntry& e = archive.entries[i];
-      std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"time\": %s}", i ? "," : "",
-                  JsonString(StdString(e.name)).c_str(), e.offset, e.size, JsonString(IsoTime(e.time)).c_str());
+      std::printf("%s\n  {\"name\": %s, \"offset\": %u, \"size\": %u, \"unpackedSize\": %u, \"method\": \"%s\", "
+                  "\"time\": %s}", i ? "," : "", JsonString(StdString(e.name)).c_str(), e.offset, e.size, e.ExtractedSize(),
+                  e.deflated ? "deflated" : "stored", JsonString(IsoTime(e.time)).c_str());
     }
     std::printf("%s]}\n", archive.entries.empty() ? "" : "\n");
     return kExitOk;
@@ -658,8 +619,8 @@ int RunList(const ParsedArgs& args) {
                 "package's signature\n", fields.tableOffset, fields.tableSize);
   }
   for (const ArchiveEntry& e : archive.entries) {
-    std::printf("  %-20s %10u %10u  %s\n", IsoTime(e.time).c_str(), e.offset, e.size,
-                EscapedText(StdString(e.name)).c_str());
+    std::printf("  %-20s %10u %10u %10u %-8s  %s\n", IsoTime(e.time).c_str(), e.offset, e.size, e.ExtractedSize(),
+                e.deflated ? "deflated" : "stored", EscapedText(StdString(e.name)).c_str());
   }
   return kExitOk;
 }
@@ -736,7 +697,7 @@ const std::vector<CommandSpec>& Commands() {
        0, RunStampKey},
       {"build",
        "[--stub STUB] (--key KEY|--key-env NAME) [--passphrase-env NAME] (--setup PROGRAM | --msi PRODUCT.msi [--runner RUNNER]) "
-       "[--command TEMPLATE] [--silent-command TEMPLATE] [--srcpath end|start|none] [--file NAME=PATH]... [--dir DIR] [--record binary|text|digest] [--restamp] [--authenticode COMMAND] "
+       "[--command TEMPLATE] [--silent-command TEMPLATE] [--srcpath end|start|none] [--file NAME=PATH]... [--dir DIR] [--level N|--store] [--record binary|text|digest] [--restamp] [--authenticode COMMAND] "
        "[--authenticode-size BYTES] [-v] " + std::string(kBrandingUsage) + " -o OUT",
        "Build a signed package: the stub, the setup program, the listed files, the signature.",
        Branded({kStubOption,
@@ -756,6 +717,7 @@ const std::vector<CommandSpec>& Commands() {
          "the MSI runner; default: the installed one, ../share/sfxstub/msirunner.exe from the tool's folder"},
         {"file", 0, "NAME=PATH", true, "a file to extract beside it, as NAME"},
         {"dir", 0, "DIR", false, "every file directly inside DIR, by its own name"},
+        PackingOptionSpecs()[0], PackingOptionSpecs()[1],
         {"record", 0, "KIND", false, "signature record: binary (default), text or digest"},
         {"restamp", 0, nullptr, false, "replace another key already stamped in the stub"},
         {"verbose", 'v', nullptr, false, "say what is done on the way (links followed in --dir)"},

@@ -9,15 +9,18 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "sfxstub/archive/sfx_archive.h"
+#include "sfxstub/archive/stub_features.h"
 #include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
 #include "tests/hostile_packages.h"
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
+#include "tools/sfxpack/build_checks.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/key_fingerprint.h"
 #include "tools/sfxpack/prefix_block.h"
@@ -45,9 +48,14 @@ int RunTool(std::vector<std::string> args) {
   return RunCommand(*command, args);
 }
 
-// A stand-in for the stub executable: some image bytes around an empty key block.
-Bytes FakeStub() {
+// A stand-in for the stub executable: some image bytes around an empty key block, and the feature
+// marker of a stub that inflates listed files unless withFeatures is false (an older stub).
+Bytes FakeStub(bool withFeatures = true) {
   Bytes stub = test::BytesOf("MZ fake stub image ");
+  if (withFeatures) {
+    stub.insert(stub.end(), kStubFeaturesMarker, kStubFeaturesMarker + kStubFeaturesMarkerSize);
+    stub.insert(stub.end(), {kStubFeatureDeflatedFiles, 0, 0, 0});
+  }
   Bytes filler = test::NoiseBytes(3000, 77);
   stub.insert(stub.end(), filler.begin(), filler.end());
   uint8_t marker[kKeyBlockMarkerSize];
@@ -642,6 +650,117 @@ TEST_F(SfxpackTest, ListedFilesOutsideTheSignedRangeAreRefusedByEveryCommand) {
   EXPECT_GE(checked, 5);
 }
 
+// Listed files round-trip whether stored or deflated: each is deflated when that saves 1 % (and it
+// is not empty), extract gives every byte back, and list --json names the method and both sizes.
+// --store, --level 0 and a stub without the feature marker store every file.
+TEST_F(SfxpackTest, ListedFilesRoundTripStoredOrDeflated) {
+  const Bytes block = test::NoiseBytes(1000, 4);
+  auto repeated = [&](size_t size) {
+    Bytes bytes;
+    while (bytes.size() < size) bytes.insert(bytes.end(), block.begin(), block.end());
+    bytes.resize(size);
+    return bytes;
+  };
+  struct File {
+    std::string name;
+    Bytes bytes;
+    bool deflates;
+  };
+  std::vector<File> files = {{"empty.txt", {}, false},
+                             {"one.bin", {7}, false},
+                             {"noise.bin", test::NoiseBytes(100000, 5), false},
+                             {"compressible.bin", repeated(300000), true},
+                             {"one-piece.bin", repeated(kExtractPieceSize), true},
+                             {"pieces.bin", repeated(2 * kExtractPieceSize + kExtractPieceSize / 2 + 1), true}};
+  for (int i = 0; i < 40; ++i) {
+    std::string text;
+    for (int line = 0; line < 8; ++line) text += "small file " + std::to_string(i) + ", line " + std::to_string(line) + "\n";
+    files.push_back({"small" + std::to_string(i) + ".txt", test::BytesOf(text), true});
+  }
+  std::string error;
+  ASSERT_TRUE(MakeDirectory(dir.File("files"), &error)) << error;
+  for (const File& file : files) test::WriteFileBytes(dir.File("files/" + file.name), file.bytes);
+  test::WriteFileBytes(dir.File("old-stub.exe"), FakeStub(false));
+  struct Build {
+    std::string name;
+    std::vector<std::string> options;
+    bool deflates;
+    bool oldStub;
+  };
+  const Build builds[] = {{"default", {}, true, false},
+                          {"level-1", {"--level", "1"}, true, false},
+                          {"store", {"--store"}, false, false},
+                          {"level-0", {"--level", "0"}, false, false},
+                          {"old-stub", {}, false, true}};
+  for (const Build& build : builds) {
+    SCOPED_TRACE(build.name);
+    const std::string package = dir.File("pkg-" + build.name + ".exe"), out = dir.File("out-" + build.name);
+    std::vector<std::string> args = {"build", "--stub", dir.File(build.oldStub ? "old-stub.exe" : "stub.exe"),
+                                     "--key", keys->File("k.key"), "--setup", dir.File("setup.exe"),
+                                     "--dir", dir.File("files"), "-o", package};
+    args.insert(args.end() - 2, build.options.begin(), build.options.end());
+    ToolRun run = RunCaptured(args);
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(run.err.find("sfxpack: note: the stub has no feature marker") != std::string::npos, build.oldStub)
+        << run.err;
+    ASSERT_EQ(RunTool({"extract", package, out}), kExitOk);
+    run = RunCaptured({"list", "--json", package});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    for (const File& file : files) {
+      EXPECT_EQ(test::ReadFileBytes(out + "/" + file.name), file.bytes) << file.name;
+      const bool deflated = build.deflates && file.deflates;
+      const std::regex entry("\"name\": \"" + file.name + "\", \"offset\": [0-9]+, \"size\": ([0-9]+), "
+                             "\"unpackedSize\": " + std::to_string(file.bytes.size()) + ", \"method\": \"" +
+                             (deflated ? "deflated" : "stored") + "\"");
+      std::smatch match;
+      ASSERT_TRUE(std::regex_search(run.out, match, entry)) << file.name << "\n" << run.out;
+      const uint64_t size = std::stoull(match[1]);
+      if (deflated) {
+        EXPECT_LE(size * 100, file.bytes.size() * 99) << file.name;
+      } else {
+        EXPECT_EQ(size, file.bytes.size()) << file.name;
+      }
+    }
+  }
+}
+
+// A deflated file must inflate to exactly its declared bytes, inside the bounds the stub keeps:
+// verify and list refuse what the stub refuses when it opens, extract also what fails as it
+// inflates, and no partial file stays.
+TEST_F(SfxpackTest, DeflatedFilesTheStubRefusesAreRefusedAndLeaveNoFile) {
+  Bytes stub = FakeStub();
+  std::string error, pub;
+  ASSERT_TRUE(StampStubKey(&stub, test::TestPublicKey(), &error)) << error;
+  ASSERT_EQ(test::TestSigningKey().WritePublicPem(&pub, &error), kOk) << error;
+  test::WriteFileBytes(dir.File("test.pub"), test::BytesOf(pub));
+  int checked = 0;
+  for (const test::HostileRow& row : test::HostilePackages(stub, setup, test::TestSigningKey()).Rows()) {
+    if (row.name.rfind("deflated-", 0) != 0) continue;
+    ++checked;
+    const std::string path = dir.File(row.name + ".exe"), out = dir.File("out-" + row.name);
+    test::WriteFileBytes(path, row.package);
+    for (std::string command : {"verify", "list", "extract"}) {
+      std::vector<std::string> call = {command, "--pub", dir.File("test.pub"), path};
+      if (command == "extract") call.push_back(out);
+      const bool fails = row.stage == test::HostileStage::kOpening ||
+                         (command == "extract" && row.stage != test::HostileStage::kRuns);
+      ToolRun run = RunCaptured(call);
+      EXPECT_EQ(run.status, fails ? kExitFailed : kExitOk) << command << " " << row.name << ": " << run.err;
+      if (fails) {
+        EXPECT_NE(run.err.find("(error 1006, 0x000003EE)"), std::string::npos) << row.name << ": " << run.err;
+      }
+    }
+    for (const std::string& name : {std::string("packed.bin"), std::string("part0")}) {
+      const bool written = row.stage == test::HostileStage::kRuns && name == "packed.bin";
+      EXPECT_EQ(test::FileExists(out + "/" + name), written) << row.name;
+    }
+    if (row.stage == test::HostileStage::kRuns) {
+      EXPECT_EQ(test::ReadFileBytes(out + "/packed.bin"), row.files[0].bytes);
+    }
+  }
+  EXPECT_GE(checked, 9);
+}
+
 // The package's text is the package maker's: list prints it escaped, so that it can neither print a
 // line of its own (a forged key) nor hide the tool's (a terminal's concealed mode).
 TEST_F(SfxpackTest, ListEscapesControlCharactersInThePackagesText) {
@@ -705,6 +824,20 @@ TEST_F(SfxpackTest, WithoutStubTheInstalledOneBesideTheToolIsUsed) {
 }
 
 // The man page is written by hand: every command and option the tool takes must be in it.
+// build reads up to 64 MiB of the setup program for its manifest: a small program, or one whose
+// PE image ends early (data appended after it), must not cost that much memory.
+TEST_F(SfxpackTest, SetupImageReadsTheImageNotTheLimit) {
+  Bytes program = FakeProgram();
+  test::WriteFileBytes(dir.File("small.exe"), program);
+  ByteVector image;
+  std::string error;
+  ASSERT_TRUE(ReadFilePrefix(dir.File("small.exe"), size_t{256} << 20, &image, &error)) << error;
+  EXPECT_EQ(image, program);
+  EXPECT_LT(image.capacity(), size_t{4} << 20);
+  ASSERT_TRUE(ReadSetupImage(dir.File("small.exe"), &image, &error)) << error;
+  EXPECT_EQ(image, program);
+}
+
 TEST(ManPageTest, NamesEveryCommandAndOption) {
 #if !defined(SFX_MAN_PAGE)
   GTEST_SKIP() << "the man page is checked on the host";

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "tools/sfxpack/cli/interrupt_cleanup.h"
 
@@ -23,6 +24,8 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
 constexpr double kMiB = 1024.0 * 1024.0;
 
 bool enabled = false;
+// Compression workers advance the line from their own threads.
+std::mutex lock;
 volatile bool active = false;  // read by the interrupt handler
 std::string label;
 uint64_t total = 0, done = 0;
@@ -70,6 +73,7 @@ void ProgressLine::Begin(const std::string& what, uint64_t work) {
 
 void ProgressLine::Advance(uint64_t bytes) {
   if (!active) return;
+  std::lock_guard<std::mutex> hold(lock);
   done += bytes;
   if (Clock::now() - lastDrawn >= kRedrawInterval) Draw();
 }

@@ -20,7 +20,7 @@ class ProgressLine {
   // Starts a line for total bytes of work, described by what ("building"); ignored unless enabled and
   // total is over the threshold.
   static void Begin(const std::string& what, uint64_t total);
-  // bytes more of the work are done.
+  // bytes more of the work are done; from any thread, between Begin and End.
   static void Advance(uint64_t bytes);
   // Draws 100 % and ends the line; nothing when no line was begun.
   static void End();
