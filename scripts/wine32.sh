@@ -95,12 +95,15 @@ apt_in amd64 download qemu-user ||
 for deb in "$work"/i386/archives/*.deb; do
   dpkg-deb -x "$deb" "$root.new" || fail "dpkg-deb -x $(basename "$deb") failed"
 done
-dpkg-deb --fsys-tarfile "$work"/amd64/archives/qemu-user_*.deb | tar -xO ./usr/bin/qemu-i386 >"$root.new/qemu-i386" &&
-  chmod 755 "$root.new/qemu-i386" || fail "qemu-i386 cannot be unpacked"
+if ! dpkg-deb --fsys-tarfile "$work"/amd64/archives/qemu-user_*.deb | tar -xO ./usr/bin/qemu-i386 >"$root.new/qemu-i386"; then
+  fail "qemu-i386 cannot be unpacked"
+fi
+chmod 755 "$root.new/qemu-i386"
 
 bin=$root.new/usr/lib/wine
-[ -f "$bin/wine" ] && [ -d "$root.new/usr/lib/i386-linux-gnu/wine/i386-windows" ] ||
+if [ ! -f "$bin/wine" ] || [ ! -d "$root.new/usr/lib/i386-linux-gnu/wine/i386-windows" ]; then
   fail "the wine32 and libwine packages do not hold the files expected"
+fi
 mv "$bin/wine" "$bin/wine.i386"
 cp /usr/lib/wine/wine64 "$bin/wine64"
 rm -f "$bin/wineserver" "$bin/wineserver32"
