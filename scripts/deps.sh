@@ -24,11 +24,16 @@ fi
 read -r -a extra <<<"${SFX_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")
 
-# Wine's 32-bit loader, for the shipped 32-bit stub's Wine tests: tried once a machine, never fatal.
+# Wine's 32-bit loader in a private root, for the shipped 32-bit stub's Wine tests: set up once a
+# machine, never fatal. A reason left by a failed attempt of the same method is not tried again
+# unless SFX_RETRY_WINE32 is set.
 wine32() {
   local cache=${SFX_CACHE:-$HOME/.cache/sfxstub}
-  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
-  [ -e "$cache/wine32-unavailable" ] && [ -z "${SFX_RETRY_WINE32:-}" ] && return 0
+  [ "${SFX_PACKAGE_SET:-all}" != demo ] || return 0  # ./dev demo runs the 64-bit stub only
+  if [ -z "${SFX_RETRY_WINE32:-}" ] && tail -n 1 "$cache/wine32-unavailable" 2>/dev/null |
+       grep -qx "$(sed -n 's/^method="\(.*\)"$/\1/p' "$(dirname "$0")/wine32.sh")"; then
+    return 0
+  fi
   bash "$(dirname "$0")/wine32.sh"
 }
 
