@@ -108,6 +108,35 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
   return true;
 }
 
+std::FILE* OpenScratchFile() {
+#if defined(_WIN32)
+  char folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = std::string(folder) + "sfxpack-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(random()) + ".tmp";
+    int fd = -1;
+    errno = _sopen_s(&fd, path.c_str(),
+                     _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT | _O_TEMPORARY | _O_SHORT_LIVED,
+                     _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (errno == EEXIST) continue;
+    if (errno != 0) return nullptr;
+    std::FILE* file = _fdopen(fd, "w+b");
+    if (!file) _close(fd);
+    return file;
+  }
+  errno = EEXIST;
+  return nullptr;
+#else
+  return std::tmpfile();
+#endif
+}
+
 int CreateNewFile(const std::string& path, FileAccess access) {
 #if defined(_WIN32)
   // Windows would give the file the folder's inherited access list (the mode only sets read-only):

@@ -19,6 +19,10 @@ std::string FsText(const std::filesystem::path& path);
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 // At most limit bytes from the start of the file.
 bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>* bytes, std::string* error);
+// A new file for the tool's own scratch data, open for reading and writing, gone once closed (or
+// when the process ends); null with errno set when none can be made. On Windows it lies in the
+// user's temporary folder: msvcrt's tmpfile() uses the drive's root, which users may not write to.
+std::FILE* OpenScratchFile();
 // Who may read a file the tool writes: everyone the umask lets in, or its owner alone (private keys).
 enum class FileAccess { kShared, kOwnerOnly };
 

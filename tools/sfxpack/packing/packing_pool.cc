@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tools/sfxpack/cli/progress_line.h"
+#include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/packing/listed_file_packer.h"
 
 namespace sfx {
@@ -141,7 +142,7 @@ bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::s
   spills_.clear();
   for (unsigned i = 0; i < workers; ++i) {
     spills_.emplace_back(new Spill);
-    spills_.back()->file.reset(std::tmpfile());
+    spills_.back()->file.reset(OpenScratchFile());
     if (!spills_.back()->file) {
       *error = "cannot make a temporary file for the compressed data: " + SystemError();
       return false;
