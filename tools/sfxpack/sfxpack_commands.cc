@@ -1,5 +1,6 @@
 #include "tools/sfxpack/sfxpack_commands.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "tools/sfxpack/package_layout.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/resources/branding.h"
+#include "tools/sfxpack/resources/resource_section.h"
 #include "tools/sfxpack/security/private_folder.h"
 #include "tools/sfxpack/sfxpack_keys.h"
 #include "tools/sfxpack/signing/signature_records.h"
@@ -439,10 +441,15 @@ int RunBuild(const ParsedArgs& args) {
   // Resources first: the key block keeps its place, and the resources' layout is the stub's.
   if (branding.Any() && !ApplyBranding(branding, stubPath, &package.stub, &error)) return Fail("build: " + error);
   std::vector<std::string> elevation;
-  // The manifest lies in the setup program's image, ahead of whatever data is appended to it: its
-  // first 64 MiB are read for it, not the whole program.
+  // The manifest lies in the setup program's resource section, ahead of whatever data is appended
+  // to it: the program is read as far as that section ends (64 MiB at most), not whole.
   ByteVector setupImage;
-  if (!ReadFilePrefix(setupPath, size_t{64} << 20, &setupImage, &error)) return Fail("build: " + error);
+  if (!ReadFilePrefix(setupPath, size_t{64} << 10, &setupImage, &error)) return Fail("build: " + error);
+  const uint64_t resourcesEnd = std::min<uint64_t>(ResourceSectionEnd(setupImage), uint64_t{64} << 20);
+  if (resourcesEnd > setupImage.size() &&
+      !ReadFilePrefix(setupPath, static_cast<size_t>(resourcesEnd), &setupImage, &error)) {
+    return Fail("build: " + error);
+  }
   if (!CheckSetupElevation(package.stub, setupImage, &elevation, &error)) {
     return Fail("build: " + setupOption + setupPath + ": " + error);
   }
