@@ -170,9 +170,26 @@ ResultCode LocateRecord(const char* path, Record* record) {
   return LocateRecordIn(stream, record);
 }
 
-// MD5 of [start, end) of an open stream; the range has been checked against the file's size. A
-// read that fails or comes up short fails the digest with the stream's error.
-ResultCode DigestStreamRange(FileStream& stream, uint32_t start, uint32_t end, uint8_t digest[16]) {
+// Feeds md5 the bytes in 0x20..0x7F only, in order, through a small buffer: the same digest
+// whatever the pieces the bytes come in.
+void ProcessPrintable(hash_state* md5, const uint8_t* bytes, uint32_t length) {
+  uint8_t kept[256];
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (bytes[i] >= 0x20 && bytes[i] <= 0x7F) kept[count++] = bytes[i];
+    if (count == sizeof kept) {
+      md5_process(md5, kept, count);
+      count = 0;
+    }
+  }
+  if (count > 0) md5_process(md5, kept, count);
+}
+
+// MD5 of [start, end) of an open stream, of every byte or of the printable ones only; the range has
+// been checked against the file's size. Read in pieces through one buffer, so memory stays bounded.
+// A read that fails or comes up short fails the digest with the stream's error.
+ResultCode DigestStreamRange(FileStream& stream, uint32_t start, uint32_t end, bool printableOnly,
+                             uint8_t digest[16]) {
   HeapBlock buffer(static_cast<uint8_t*>(std::malloc(kDigestBufferSize)));
   if (!buffer) return kErrorNotEnoughMemory;
   if (stream.Seek(static_cast<int32_t>(start), kSeekSet) != start) return StreamError(stream);
@@ -182,31 +199,22 @@ ResultCode DigestStreamRange(FileStream& stream, uint32_t start, uint32_t end, u
     const uint32_t want = remaining < kDigestBufferSize ? remaining : kDigestBufferSize;
     uint32_t got = 0;
     if (!stream.Read(buffer.get(), want, &got) || got != want) return StreamError(stream);
-    md5_process(&md5, buffer.get(), want);
+    if (printableOnly) {
+      ProcessPrintable(&md5, buffer.get(), want);
+    } else {
+      md5_process(&md5, buffer.get(), want);
+    }
     remaining -= want;
   }
   md5_done(&md5, digest);
   return kOk;
 }
 
-// MD5 of the signed range [0, signedLength). Unlike FileDigest's end, a signed length of 0 is the
-// empty range, not the whole file.
-ResultCode DigestSignedRange(FileStream& stream, uint32_t signedLength, uint8_t digest[16]) {
+// MD5 of the signed range [0, signedLength), of the printable bytes only for the text kinds. Unlike
+// FileDigest's end, a signed length of 0 is the empty range, not the whole file.
+ResultCode DigestSignedRange(FileStream& stream, uint32_t signedLength, bool printableOnly, uint8_t digest[16]) {
   if (signedLength > stream.Length()) return kDamagedPackage;
-  return DigestStreamRange(stream, 0, signedLength, digest);
-}
-
-// PrintableDigest of the signed range, read into memory whole.
-ResultCode PrintableSignedRangeDigest(FileStream& stream, uint32_t signedLength, uint8_t digest[16]) {
-  if (signedLength > stream.Length()) return kDamagedPackage;
-  HeapBlock range(static_cast<uint8_t*>(std::malloc(signedLength ? signedLength : 1)));
-  if (!range) return kErrorNotEnoughMemory;
-  uint32_t got = 0;
-  if (stream.Seek(0, kSeekSet) != 0 || !stream.Read(range.get(), signedLength, &got) ||
-      got != signedLength) {
-    return StreamError(stream);
-  }
-  return PrintableDigest(range.get(), signedLength, digest);
+  return DigestStreamRange(stream, 0, signedLength, printableOnly, digest);
 }
 
 bool ModeAccepts(int mode, uint32_t kind) {
@@ -240,11 +248,7 @@ ResultCode VerifySignedStream(FileStream& stream, int mode, const DsaPublicKey& 
   if (!ModeAccepts(mode, record.kind)) return kBadSignature;
 
   uint8_t digest[kDigestBytes];
-  if (record.kind == kBinarySignature) {
-    result = DigestSignedRange(stream, record.offset, digest);
-  } else {
-    result = PrintableSignedRangeDigest(stream, record.offset, digest);
-  }
+  result = DigestSignedRange(stream, record.offset, record.kind != kBinarySignature, digest);
   if (result != kOk) return result;
   if (record.kind == kTextDigest) {
     result = std::memcmp(digest, record.value, kDigestBytes) == 0 ? kOk : kBadSignature;
@@ -274,7 +278,7 @@ ResultCode FileDigest(const char* path, int32_t start, int32_t end, uint8_t dige
   int64_t last = end;
   if (last <= 0) last += size;
   if (start < 0 || last < start || last > size) return kDamagedPackage;
-  return DigestStreamRange(stream, static_cast<uint32_t>(start), static_cast<uint32_t>(last), digest);
+  return DigestStreamRange(stream, static_cast<uint32_t>(start), static_cast<uint32_t>(last), false, digest);
 }
 
 void BufferDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {
@@ -285,14 +289,10 @@ void BufferDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {
 }
 
 ResultCode PrintableDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]) {
-  std::memset(digest, 0, kDigestBytes);
-  HeapBlock kept(static_cast<uint8_t*>(std::malloc(length ? length : 1)));
-  if (!kept) return kErrorNotEnoughMemory;
-  uint32_t count = 0;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (bytes[i] >= 0x20 && bytes[i] <= 0x7F) kept[count++] = bytes[i];
-  }
-  BufferDigest(kept.get(), count, digest);
+  hash_state md5;
+  md5_init(&md5);
+  ProcessPrintable(&md5, bytes, length);
+  md5_done(&md5, digest);
   return kOk;
 }
 

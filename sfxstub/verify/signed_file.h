@@ -51,7 +51,7 @@ ResultCode VerifySignedStream(FileStream& stream, int mode, const DsaPublicKey& 
 // MD5 of the file's bytes [start, end); an end of 0 or less counts from the end of the file.
 ResultCode FileDigest(const char* path, int32_t start, int32_t end, uint8_t digest[16]);
 void BufferDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]);
-// MD5 of the bytes in 0x20..0x7F only, in order. Returns 0, or 8 when the work copy is not to be had.
+// MD5 of the bytes in 0x20..0x7F only, in order. Returns 0; the bytes are not copied.
 ResultCode PrintableDigest(const uint8_t* bytes, uint32_t length, uint8_t digest[16]);
 
 }  // namespace sfx

@@ -8,6 +8,8 @@
 
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/cli/interrupt_cleanup.h"
+#include "tools/sfxpack/cli/progress_hooks.h"
+#include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/security/private_folder.h"
 #include "tools/sfxpack/signing/signature_records.h"
@@ -46,21 +48,6 @@ std::string Number(uint64_t value) { return std::to_string(value); }
 constexpr char kSignerInput[] = "in.exe";
 constexpr char kSignerOutput[] = "out.exe";
 constexpr char kCheckedPackage[] = "package.exe";
-
-// Writes bytes into the folder as name and checks that they read back as written.
-bool WriteChecked(PrivateFolder& folder, const ByteVector& bytes, const std::string& name, std::string* error) {
-  if (bytes.size() > kMaxPackageSize) {
-    *error = "the code-signed package would reach 2 GiB, which the stub cannot read";
-    return false;
-  }
-  ByteVector written;
-  if (!folder.WriteFile(name, bytes, error) || !folder.ReadFile(name, &written, error)) return false;
-  if (written != bytes) {
-    *error = name + ": does not read back as written";
-    return false;
-  }
-  return true;
-}
 
 bool SeekFile(std::FILE* file, uint64_t offset) {
 #if defined(_WIN32)
@@ -396,36 +383,82 @@ bool CodeSignPackage(const UnsignedPackageFile& package, const RecordMaker& make
 
 bool FinishCodeSigned(const std::string& signedPath, const DsaPublicKey& key, const std::string& out,
                       std::string* error) {
-  ByteVector bytes;
-  if (!ReadWholeFile(signedPath, &bytes, error)) return false;
+  uint64_t size = 0;
+  ByteVector head;
+  if (!RegularFileSize(signedPath, &size, error) || !ReadFilePrefix(signedPath, kHeadSize, &head, error)) return false;
   PeSigningFields fields;
-  if (!ReadPeSigningFields(bytes, &fields) || fields.tableOffset == 0 || fields.tableSize == 0) {
+  if (!ReadPeSigningFields(head, &fields) || fields.tableOffset == 0 || fields.tableSize == 0) {
     *error = signedPath + ": no certificate table; sign the file with the code signer first";
     return false;
   }
-  if (uint64_t{fields.tableOffset} + fields.tableSize != bytes.size()) {
+  if (uint64_t{fields.tableOffset} + fields.tableSize != size) {
     *error = signedPath + ": the certificate table (offset " + Number(fields.tableOffset) + ", " +
              Number(fields.tableSize) + " bytes) does not end the file";
     return false;
   }
-  PutU32(&bytes, fields.checksumAt, 0);
+  if (size > kMaxPackageSize) {
+    *error = "the code-signed package would reach 2 GiB, which the stub cannot read";
+    return false;
+  }
+  // Three passes over the file: the copy into the private folder, its check, and the output.
+  ProgressLine::Begin("finishing", 3 * size);
   PrivateFolder folder;
   if (!folder.Create(out, error)) return false;
   folder.RemoveOnInterrupt(kCheckedPackage);
-  if (!WriteChecked(folder, bytes, kCheckedPackage, error)) return false;
   const std::string checked = folder.path() + "/" + kCheckedPackage;
-  if (OwnSignatureFailure(checked, key).empty()) return WriteWholeFile(out, bytes, error);
-  uint32_t signedLength = 0;
-  if (FindSignatureRecord(checked.c_str(), nullptr, nullptr, &signedLength) != kOk) {
-    *error = signedPath + ": no package record just before the certificate table (offset " +
-             Number(fields.tableOffset) + ")";
+  // The copy is what is checked and written out: the signed file's name may meanwhile lead
+  // elsewhere. It is digested as written, and again as it is read back for the output.
+  RecordDigest written(kBinarySignature);
+  {
+    ReplacingFile copy;
+    if (!copy.Open(checked, error, FileAccess::kOwnerOnly)) return false;
+    ByteVector piece;
+    auto put = [&](uint64_t at, const uint8_t* bytes, size_t length) {
+      piece.assign(bytes, bytes + length);
+      for (uint64_t i = fields.checksumAt; i < fields.checksumAt + 4; ++i) {
+        if (i >= at && i < at + length) piece[i - at] = 0;
+      }
+      written.Update(piece.data(), length);
+      ProgressLine::Advance(length);
+      return copy.Write(piece.data(), length, error);
+    };
+    if (!ForEachPiece(signedPath, 0, size, put, error) || !copy.Commit(error)) return false;
+  }
+  const ResultCode verified = VerifyAdvancingProgress(checked, key);
+  if (verified != kOk) {
+    uint32_t signedLength = 0;
+    if (FindSignatureRecord(checked.c_str(), nullptr, nullptr, &signedLength) != kOk) {
+      *error = signedPath + ": no package record just before the certificate table (offset " +
+               Number(fields.tableOffset) + ")";
+      return false;
+    }
+    *error = signedPath + ": the package's own signature does not hold with the certificate table the code "
+             "signer wrote (offset " + Number(fields.tableOffset) + ", " + Number(fields.tableSize) +
+             " bytes); if the package was built with another --authenticode-size, build it again with "
+             "--authenticode-size " + Number(fields.tableSize) + " and sign that";
     return false;
   }
-  *error = signedPath + ": the package's own signature does not hold with the certificate table the code "
-           "signer wrote (offset " + Number(fields.tableOffset) + ", " + Number(fields.tableSize) +
-           " bytes); if the package was built with another --authenticode-size, build it again with "
-           "--authenticode-size " + Number(fields.tableSize) + " and sign that";
-  return false;
+  RecordDigest readBack(kBinarySignature);
+  ReplacingFile output;
+  if (!output.Open(out, error)) return false;
+  uint64_t copied = 0;
+  auto put = [&](uint64_t, const uint8_t* bytes, size_t length) {
+    readBack.Update(bytes, length);
+    copied += length;
+    ProgressLine::Advance(length);
+    return output.Write(bytes, length, error);
+  };
+  if (!ForEachPiece(checked, 0, size, put, error)) return false;
+  uint8_t before[kDigestBytes], after[kDigestBytes];
+  written.Final(before);
+  readBack.Final(after);
+  uint64_t checkedSize = 0;
+  if (!RegularFileSize(checked, &checkedSize, error)) return false;
+  if (checkedSize != size || copied != size || std::memcmp(before, after, kDigestBytes) != 0) {
+    *error = checked + ": does not read back as written";
+    return false;
+  }
+  return output.Commit(error);
 }
 
 }  // namespace sfx

@@ -72,7 +72,8 @@ bool CodeSignPackage(const UnsignedPackageFile& package, const RecordMaker& make
 
 // The second step of signing by hand: signed is what the code signer made of a file written by
 // build --authenticode-size. Zeroes the checksum, checks the table against what the package's record
-// covers and verifies, then writes out.
+// covers and verifies, then writes out. The file passes through in pieces (memory stays the same
+// whatever its size) and drives the progress line "finishing"; the caller ends the line.
 bool FinishCodeSigned(const std::string& signedPath, const DsaPublicKey& key, const std::string& out,
                       std::string* error);
 

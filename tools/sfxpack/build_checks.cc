@@ -14,6 +14,7 @@
 #include "sfxstub/verify/key_block.h"
 #include "sfxstub/verify/signed_file.h"
 #include "tools/sfxpack/file_io.h"
+#include "tools/sfxpack/resources/resource_section.h"
 #include "tools/sfxpack/std_text.h"
 
 namespace sfx {
@@ -115,9 +116,9 @@ const char* SetupProgramProblem(const ByteVector& program) {
 bool ReadSetupImage(const std::string& path, ByteVector* image, std::string* error) {
   constexpr size_t kHeaders = 64u << 10, kLimit = 64u << 20;
   if (!ReadFilePrefix(path, kHeaders, image, error)) return false;
-  if (image->size() < kHeaders) return true;
-  const size_t end = PeImageEnd(*image);
-  return ReadFilePrefix(path, end == image->size() || end > kLimit ? kLimit : end, image, error);
+  // The manifest is a resource: the program is read as far as its resource section ends.
+  const uint64_t end = std::min<uint64_t>(ResourceSectionEnd(*image), kLimit);
+  return end <= image->size() || ReadFilePrefix(path, static_cast<size_t>(end), image, error);
 }
 
 bool IsPackage(const std::string& path, const ByteVector& image) {

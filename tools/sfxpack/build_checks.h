@@ -40,8 +40,9 @@ bool CheckOutputIsNoInput(const std::string& out, const std::vector<BuildInput>&
 // Windows runs (i386, amd64, arm64). Null when it is, else why not.
 const char* SetupProgramProblem(const ByteVector& program);
 
-// The setup program's PE image (its headers and sections, without data appended after them), where its
-// manifest lies: at most 64 MiB, and the first 64 MiB of a file whose section table cannot be read.
+// The start of the setup program as far as its manifest may lie: its first 64 KiB, or up to the end
+// of its resource section when that is further (at most 64 MiB). Data appended after the image, or
+// sections after the resources, are not read.
 bool ReadSetupImage(const std::string& path, ByteVector* image, std::string* error);
 
 // A stub that already carries a package (its trailer, or a signature record, at the end).

@@ -1,5 +1,6 @@
 #include "tools/sfxpack/sfxpack_commands.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -506,11 +507,11 @@ int RunFinishSigned(const ParsedArgs& args) {
   if (int status = VerificationKey(args, file, &key)) return status;
   if (!key.stubRefuses.empty()) return FailStubRefuses(file, key);
   std::string error;
-  uint64_t size = 0;
-  ProgressLine::Begin("finishing", RegularFileSize(file, &size, &error) ? size : 0);
-  const bool finished = FinishCodeSigned(file, key.key, out, &error);
+  if (!FinishCodeSigned(file, key.key, out, &error)) {
+    ProgressLine::Abandon();
+    return Fail(error);
+  }
   ProgressLine::End();
-  if (!finished) return Fail(error);
   std::printf("wrote %s: the package's own signature and the certificate table agree\n", out.c_str());
   return kExitOk;
 }

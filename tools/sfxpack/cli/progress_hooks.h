@@ -13,6 +13,8 @@ namespace sfx {
 
 // VerifySignedFile(file, 2, key), the same result, with the progress line "verifying".
 ResultCode VerifyShowingProgress(const std::string& file, const DsaPublicKey& key);
+// The same check, advancing the line the caller began by the bytes it reads.
+ResultCode VerifyAdvancingProgress(const std::string& file, const DsaPublicKey& key);
 
 // While it lives, the extraction's reports drive the progress line "extracting".
 class ExtractionProgress final : public ProgressListener {

@@ -271,6 +271,17 @@ ByteVector LayOut(const std::vector<ResourceEntry>& entries, uint32_t address) {
 
 }  // namespace
 
+uint64_t ResourceSectionEnd(const ByteVector& head) {
+  PeHeaders pe;
+  std::string ignored;
+  if (!ReadHeaders(head, &pe, &ignored)) return head.size();
+  const uint32_t rva = pe.DirectoryRva(kResourceDirectory, head);
+  const int index = rva ? SectionOf(pe, rva) : -1;
+  if (index < 0) return head.size();
+  const Section& s = pe.sections[static_cast<size_t>(index)];
+  return std::max<uint64_t>(head.size(), uint64_t{s.rawOffset} + s.rawSize);
+}
+
 bool ResourceSection::Load(const ByteVector& image, std::string* error) {
   entries_.clear();
   PeHeaders pe;

@@ -50,6 +50,11 @@ struct ResourceEntry {
   ByteVector data;
 };
 
+// How many bytes from the start of a file Load needs to read its resource tree, found from head,
+// the file's first bytes: the end of the resource section's data, or head's size when the image has
+// no resources or head is no PE image. Lets a large program be read only as far as its resources.
+uint64_t ResourceSectionEnd(const ByteVector& head);
+
 class ResourceSection {
  public:
   // Reads image's resource tree (none: an empty tree). Fails on a tree that is not three levels
