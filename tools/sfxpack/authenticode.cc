@@ -49,14 +49,6 @@ constexpr char kSignerInput[] = "in.exe";
 constexpr char kSignerOutput[] = "out.exe";
 constexpr char kCheckedPackage[] = "package.exe";
 
-bool SeekFile(std::FILE* file, uint64_t offset) {
-#if defined(_WIN32)
-  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
 constexpr size_t kPieceSize = 1u << 20;
 // The PE header fields a code signer changes lie in the stub's first bytes.
 constexpr size_t kHeadSize = 64u << 10;

@@ -108,6 +108,14 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
   return true;
 }
 
+bool SeekFile(std::FILE* file, uint64_t offset) {
+#if defined(_WIN32)
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 std::FILE* OpenScratchFile() {
 #if defined(_WIN32)
   char folder[MAX_PATH + 1];

@@ -23,6 +23,8 @@ bool ReadFilePrefix(const std::string& path, size_t limit, std::vector<uint8_t>*
 // when the process ends); null with errno set when none can be made. On Windows it lies in the
 // user's temporary folder: msvcrt's tmpfile() uses the drive's root, which users may not write to.
 std::FILE* OpenScratchFile();
+// Moves file's position to offset from its start, past 2 GiB too; false when it cannot.
+bool SeekFile(std::FILE* file, uint64_t offset);
 // Who may read a file the tool writes: everyone the umask lets in, or its owner alone (private keys).
 enum class FileAccess { kShared, kOwnerOnly };
 

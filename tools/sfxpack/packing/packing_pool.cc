@@ -19,14 +19,6 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-bool SeekTo(std::FILE* file, uint64_t offset) {
-#if defined(_WIN32)
-  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
 std::string SystemError() { return std::strerror(errno); }
 
 }  // namespace
@@ -85,7 +77,7 @@ bool PackOne(const PackJob& job, std::FILE* spill, uint64_t* spillEnd, std::vect
              PackedJob* result, std::string* error) {
   const ListedSource& source = *job.source;
   StreamDeflater deflater(job.level);
-  if (!deflater.ready() || !SeekTo(spill, *spillEnd)) {
+  if (!deflater.ready() || !SeekFile(spill, *spillEnd)) {
     *error = source.path + ": cannot compress: " + (deflater.ready() ? SystemError() : "out of memory");
     return false;
   }
@@ -184,7 +176,7 @@ bool PackingPool::Copy(size_t job, std::vector<uint8_t>* buffer,
                        const std::function<bool(const uint8_t*, size_t, std::string*)>& sink, std::string* error) {
   const PackedJob& packed = results_[job];
   std::FILE* file = spills_[packed.spill]->file.get();
-  if (!SeekTo(file, packed.offset)) {
+  if (!SeekFile(file, packed.offset)) {
     *error = "cannot read the compressed data back: " + SystemError();
     return false;
   }
