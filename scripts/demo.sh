@@ -33,7 +33,8 @@ seconds_since() { local ms=$(( $(now_ms) - $1 )); printf '%d.%d s' $((ms / 1000)
 
 say "1. A key pair and a small package"
 mkdir -p "$work/payload" "$work/download"
-printf 'Thank you for trying sfxstub.\r\n' >"$work/payload/readme.txt"
+# A text, which the build deflates, and random bytes, which it stores: list shows the method of each.
+{ printf 'Thank you for trying sfxstub.\r\n\r\n'; sed 's/$/\r/' "$root/LICENSE"; } >"$work/payload/readme.txt"
 head -c 200000 /dev/urandom >"$work/payload/data.bin"
 "$sfxpack" keygen --out "$work/demo"
 "$sfxpack" build --stub "$stub" --key "$work/demo.key" --setup "$probe" \
