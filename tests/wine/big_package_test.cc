@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/file_digest.h"
 #include "tests/wine/stub_fixture.h"
 
 namespace sfx {
@@ -16,22 +17,6 @@ namespace test {
 namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
-
-// The probe's digest (FNV-1a, 64 bits) of a file, read in pieces.
-std::string FileDigest(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return "unreadable";
-  std::vector<unsigned char> buffer(1 << 20);
-  uint64_t hash = 14695981039346656037ull;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-    for (size_t i = 0; i < n; ++i) hash = (hash ^ buffer[i]) * 1099511628211ull;
-  }
-  std::fclose(file);
-  char text[24];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
-}
 
 // The stub's memory does not grow with the package: its peak stays within 64 MiB of an empty one's.
 void ExpectPeakWithin64MiBOfEmpty(const ProbeRun& run, const ProbeRun& empty) {

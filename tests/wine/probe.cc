@@ -42,6 +42,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/file_digest.h"
+
 namespace {
 
 std::string ReadText(const std::string& path) {
@@ -182,22 +184,6 @@ bool WaitForEvent(const std::string& name) {
   WaitForSingleObject(event, 60000);
   CloseHandle(event);
   return true;
-}
-
-// FNV-1a over the whole file, read in pieces; "unreadable" when it cannot be read.
-std::string FileDigest(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return "unreadable";
-  std::vector<unsigned char> buffer(1 << 20);
-  uint64_t hash = 14695981039346656037ull;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-    for (size_t i = 0; i < n; ++i) hash = (hash ^ buffer[i]) * 1099511628211ull;
-  }
-  std::fclose(file);
-  char text[24];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
 }
 
 // The peak working set of the process that started this one, 0 when it cannot be read.
@@ -353,7 +339,7 @@ int main(int argc, char** argv) {
     size_t comma = digests.find(',', at);
     if (comma == std::string::npos) comma = digests.size();
     const std::string name = digests.substr(at, comma - at);
-    report += "digest=" + name + "\t" + FileDigest(directory + "\\" + name) + "\n";
+    report += "digest=" + name + "\t" + sfx::test::FileDigest(directory + "\\" + name) + "\n";
     at = comma + 1;
   }
   if (!Value(control, "parent_memory").empty()) {
