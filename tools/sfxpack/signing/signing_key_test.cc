@@ -4,6 +4,7 @@
 
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
+#include <cryptopp/nbtheory.h>
 #include <cryptopp/osrng.h>
 #include <cryptopp/rsa.h>
 
@@ -142,6 +143,40 @@ TEST(SigningKey, RefusesComponentsOfOtherSizesOrOutsideTheGroup) {
   EXPECT_EQ(SigningKey::FromComponents(p, otherQ, g, x, &key, &error), kErrorFileInvalid);
   EXPECT_EQ(SigningKey::FromComponents(p, q, g, std::vector<uint8_t>(), &key, &error), kErrorFileInvalid);
   EXPECT_EQ(SigningKey::FromComponents(p, q, g, q, &key, &error), kErrorFileInvalid) << "x = q";
+  // p - 1 has order 2, not q.
+  CryptoPP::Integer pMinusOne(p.data(), p.size());
+  pMinusOne -= 1;
+  std::vector<uint8_t> orderTwo(128);
+  pMinusOne.Encode(orderTwo.data(), orderTwo.size());
+  EXPECT_EQ(SigningKey::FromComponents(p, q, orderTwo, x, &key, &error), kErrorFileInvalid) << "g of order 2";
+}
+
+// A group whose 160-bit q is the product of two primes yet divides p - 1, p a 1024-bit prime, and g
+// of order q: only a primality test of q tells it from a real key.
+TEST(SigningKey, RefusesAGroupWhoseSubgroupOrderIsNotPrime) {
+  using CryptoPP::Integer;
+  CryptoPP::AutoSeededRandomPool rng;
+  // Two 80-bit primes over 1.5 * 2^79: their product has exactly 160 bits.
+  const Integer low = Integer::Power2(79) * 3 / 2, high = Integer::Power2(80) - 1;
+  const Integer q = Integer(rng, low, high, Integer::PRIME) * Integer(rng, low, high, Integer::PRIME);
+  ASSERT_EQ(q.BitCount(), 160u);
+  Integer p;
+  do {
+    const Integer k(rng, Integer::Power2(1022) / q + 1, (Integer::Power2(1023) - 1) / q);
+    p = k * q * 2 + 1;
+  } while (p.BitCount() != 1024 || !CryptoPP::IsPrime(p));
+  const Integer g = a_exp_b_mod_c(2, (p - 1) / q, p);
+  auto field = [](const Integer& value, size_t size) {
+    std::vector<uint8_t> out(size);
+    value.Encode(out.data(), size);
+    return out;
+  };
+  SigningKey key;
+  std::string error;
+  EXPECT_EQ(SigningKey::FromComponents(field(p, 128), field(q, 20), field(g, 128), std::vector<uint8_t>(20, 0x11),
+                                       &key, &error),
+            kErrorFileInvalid);
+  EXPECT_TRUE(key.empty());
 }
 
 TEST(SigningKey, AnEmptyKeySignsAndWritesNothing) {
