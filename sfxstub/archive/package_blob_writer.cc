@@ -18,11 +18,15 @@ ResultCode WritePackageBlob(const uint8_t* data, uint32_t size, std::vector<uint
   if (compress2(packed.data(), &packedSize, data, size, Z_BEST_COMPRESSION) != Z_OK) {
     return kErrorNotEnoughMemory;
   }
-  out->insert(out->end(), kPackageBlobMagic, kPackageBlobMagic + kPackageBlobMagicSize);
-  AppendU32(out, size);
-  AppendU32(out, static_cast<uint32_t>(packedSize));
+  AppendPackageBlobHeader(size, static_cast<uint32_t>(packedSize), out);
   out->insert(out->end(), packed.begin(), packed.begin() + packedSize);
   return kOk;
+}
+
+void AppendPackageBlobHeader(uint32_t size, uint32_t packedSize, std::vector<uint8_t>* out) {
+  out->insert(out->end(), kPackageBlobMagic, kPackageBlobMagic + kPackageBlobMagicSize);
+  AppendU32(out, size);
+  AppendU32(out, packedSize);
 }
 
 }  // namespace sfx

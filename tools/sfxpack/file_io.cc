@@ -75,6 +75,9 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     return false;
   }
   bytes->clear();
+  // Reserved at the file's size, so that the bytes are not copied (and held twice) as they grow.
+  uint64_t size = 0;
+  if (OpenRegularFileSize(file.get(), &size) && size < (1u << 30)) bytes->reserve(static_cast<size_t>(size));
   uint8_t buffer[1 << 16];
   size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {

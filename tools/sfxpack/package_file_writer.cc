@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "sfxstub/archive/package_blob.h"
+#include "sfxstub/archive/package_blob_writer.h"
 #include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/packing/listed_file_packer.h"
@@ -65,10 +66,6 @@ bool PrefixBlock(const StreamedPackage& package, const SigningKey& signer, ByteV
   return inputs.Finish(signer, block, error);
 }
 
-void AppendU32(ByteVector* out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
-}
-
 }  // namespace
 
 bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& signer, uint32_t recordSize,
@@ -86,7 +83,7 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
   // holds no more than it reads (the bytes written do not depend on the buffer's size).
   uint64_t largest = package.mainProgram.size;
   for (const auto& file : package.files) largest = std::max(largest, file.size);
-  ByteVector buffer(static_cast<size_t>(std::clamp<uint64_t>(largest, kMinCopyChunkSize, kCopyChunkSize)));
+  ByteVector buffer(static_cast<size_t>(std::clamp<uint64_t>(largest, 1, kCopyChunkSize)));
   ByteVector prefixBlock;
   if (!PrefixBlock(package, signer, &buffer, &prefixBlock, error)) return false;
   // Job 0 is the setup program's blob data; then every listed file that may be deflated.
@@ -106,9 +103,8 @@ bool WriteUnsignedPackage(const StreamedPackage& package, const SigningKey& sign
   PackageLayout head(package.stub);
   head.AddRaw(prefixBlock);
   const uint64_t programOffset = head.bytes().size();
-  head.bytes().insert(head.bytes().end(), kPackageBlobMagic, kPackageBlobMagic + kPackageBlobMagicSize);
-  AppendU32(&head.bytes(), static_cast<uint32_t>(package.mainProgram.size));
-  AppendU32(&head.bytes(), static_cast<uint32_t>(packedSize));
+  AppendPackageBlobHeader(static_cast<uint32_t>(package.mainProgram.size), static_cast<uint32_t>(packedSize),
+                          &head.bytes());
   const uint64_t programSize = kPackageBlobHeaderSize + packedSize;
   uint64_t end = programOffset + programSize;
   std::vector<FileLocation> locations;

@@ -30,9 +30,9 @@ struct StreamedPackage {
   PackingOptions packing;  // how the listed files are packed (packing/listed_file_packer.h)
 };
 
-// The bytes the inputs pass through at a time: the largest input's size, within these bounds.
-constexpr size_t kCopyChunkSize = 1u << 20;
-constexpr size_t kMinCopyChunkSize = 64u << 10;
+// The bytes the inputs pass through at a time (fewer when every input is smaller): larger pieces
+// would cost memory and save nothing, the reads being buffered.
+constexpr size_t kCopyChunkSize = 64u << 10;
 
 // Writes package, signed with a record of kind, to out through a temporary file that replaces out
 // only once complete. The same bytes MakePrefixBlock, LayOutPackage and SignPackage give for the same

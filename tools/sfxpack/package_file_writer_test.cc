@@ -8,6 +8,7 @@
 
 #include "tests/signing_fixture.h"
 #include "tests/test_support.h"
+#include "tools/sfxpack/packing/segmented_deflate.h"
 #include "tools/sfxpack/prefix_block.h"
 #include "tools/sfxpack/signing/signature_records.h"
 
@@ -40,7 +41,7 @@ struct BothInputs {
   explicit BothInputs(const test::ScratchDir& dir, bool small = false) {
     const Bytes block = test::NoiseBytes(997, 9);
     Bytes compressible;
-    while (compressible.size() < 3 * kPackPieceSize + 777) compressible.insert(compressible.end(), block.begin(), block.end());
+    while (compressible.size() < 3 * kDeflateSegmentSize + 777) compressible.insert(compressible.end(), block.begin(), block.end());
     const std::vector<std::pair<std::string, Bytes>> sources = {
         {"big.bin", test::NoiseBytes(small ? 200000 : kCopyChunkSize + 12345, 5)},
         {"text.txt", small ? Bytes(compressible.begin(), compressible.begin() + 300000) : compressible},

@@ -24,7 +24,8 @@ tarball=$(ls "$work"/out/*.tar.gz)
 info=$(dpkg-deb -I "$deb")
 echo "$info"
 contains "$info" "Package: sfxstub"
-contains "$info" "libcrypto++8"
+# Crypto++, libtommath and libtomcrypt are linked in: none is a dependency.
+if grep -Eq "Depends:.*(libcrypto|libtom)" <<<"$info"; then fail "the .deb depends on a library sfxpack links in"; fi
 contains "$info" "zlib1g"
 contains "$info" "libc6"
 files=$(dpkg-deb -c "$deb" | awk '{print $1, $6}')

@@ -5,6 +5,7 @@
 #include "sfxstub/archive/entry_name.h"
 #include "sfxstub/archive/package_blob_writer.h"
 #include "sfxstub/archive/sfx_archive.h"
+#include "tools/sfxpack/packing/segmented_deflate.h"
 
 namespace sfx {
 namespace {
@@ -38,6 +39,18 @@ ResultCode PackageLayout::AddBlob(const ByteVector& data, uint32_t* offset, uint
   if (result != kOk) return result;
   *offset = static_cast<uint32_t>(base_ + start);
   *size = static_cast<uint32_t>(bytes_.size() - start);
+  return kOk;
+}
+
+ResultCode PackageLayout::AddProgram(const ByteVector& data, uint32_t* offset, uint32_t* size) {
+  ByteVector packed;
+  if (data.size() > kMaxPackageBlobSize || !DeflateSegmented(data.data(), data.size(), 9, &packed)) {
+    return kErrorNotEnoughMemory;
+  }
+  *offset = static_cast<uint32_t>(base_ + bytes_.size());
+  AppendPackageBlobHeader(static_cast<uint32_t>(data.size()), static_cast<uint32_t>(packed.size()), &bytes_);
+  bytes_.insert(bytes_.end(), packed.begin(), packed.end());
+  *size = static_cast<uint32_t>(base_ + bytes_.size() - *offset);
   return kOk;
 }
 
@@ -108,7 +121,7 @@ ResultCode LayOutPackage(const PackageSpec& spec, ByteVector* out, std::string* 
   layout.AddRaw(spec.prefixBlock);
   uint32_t programOffset = 0;
   uint32_t programSize = 0;
-  if (layout.AddBlob(spec.mainProgram, &programOffset, &programSize) != kOk) {
+  if (layout.AddProgram(spec.mainProgram, &programOffset, &programSize) != kOk) {
     *error = "cannot compress the setup program";
     return kErrorNotEnoughMemory;
   }

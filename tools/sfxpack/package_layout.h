@@ -41,6 +41,9 @@ class PackageLayout {
 
   // Appends data compressed as a package blob; returns 0 or 8, with the blob's offset and size.
   ResultCode AddBlob(const ByteVector& data, uint32_t* offset, uint32_t* size);
+  // The setup program's blob: its stream compressed in segments at level 9, as a build's workers
+  // make it.
+  ResultCode AddProgram(const ByteVector& data, uint32_t* offset, uint32_t* size);
   // Appends data as they are; returns their offset.
   uint32_t AddRaw(const ByteVector& data);
   // Appends the directory blob for the given chunk list, then the trailer that points to it.

@@ -1,14 +1,13 @@
 // Listed files deflated as zlib streams: a "FILE" record with a "ZLIB" sub-chunk (the unpacked size,
 // 32-bit little-endian) has one zlib stream at its "PTRL" range; without one the range holds the
-// file's bytes. The rule for which files are kept deflated, and the compressor both writers share,
-// so that the package written in one pass and the one laid out in memory are the same bytes.
+// file's bytes. The rule for which files are kept deflated, which both writers share with the
+// compressor (segmented_deflate.h), so that the package written in one pass and the one laid out in
+// memory are the same bytes.
 #ifndef SFXSTUB_TOOLS_SFXPACK_PACKING_LISTED_FILE_PACKER_H_
 #define SFXSTUB_TOOLS_SFXPACK_PACKING_LISTED_FILE_PACKER_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <vector>
 
 namespace sfx {
@@ -26,35 +25,6 @@ bool KeepsDeflated(uint64_t size, uint64_t packedSize);
 // True once packedSize bytes of a file's stream are already too many to keep it deflated: the
 // stream only grows, so compressing further is wasted.
 bool CannotKeepDeflated(uint64_t size, uint64_t packedSize);
-
-// Where a compressor's output goes, piece by piece; false stops it.
-using PieceSink = std::function<bool(const uint8_t* bytes, size_t length)>;
-
-// One zlib stream (RFC 1950) at a level, fed in pieces of any size: the output is the same bytes
-// whatever the pieces are, and what the one-call compressor gives. Output leaves through fixed
-// buffers, so memory does not grow with the data.
-class StreamDeflater {
- public:
-  explicit StreamDeflater(int level);
-  ~StreamDeflater();
-  StreamDeflater(const StreamDeflater&) = delete;
-  StreamDeflater& operator=(const StreamDeflater&) = delete;
-
-  bool ready() const;
-  // Compresses length more bytes; false when out refuses a piece (or zlib fails).
-  bool Add(const uint8_t* bytes, size_t length, const PieceSink& out);
-  // Ends the stream: its last bytes and the Adler-32 go to out.
-  bool Finish(const PieceSink& out);
-  // The bytes handed to out so far.
-  uint64_t packedSize() const { return packedSize_; }
-
- private:
-  bool Drain(int flush, const PieceSink& out);
-  struct State;
-  std::unique_ptr<State> state_;
-  std::vector<uint8_t> out_;
-  uint64_t packedSize_ = 0;
-};
 
 // A listed file as it goes into a package laid out in memory: true with its zlib stream in *packed,
 // or false when it is stored (options say so, or deflating would not save 1 %).

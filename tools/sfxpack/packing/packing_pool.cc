@@ -5,11 +5,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <thread>
+
+#include <zlib.h>
 
 #include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/packing/listed_file_packer.h"
+#include "tools/sfxpack/packing/segmented_deflate.h"
 
 namespace sfx {
 namespace {
@@ -60,7 +65,7 @@ unsigned PackingWorkers() {
   return cores == 0 ? 1 : std::min(cores, kMaxPackingWorkers);
 }
 
-// A worker's temporary file: streams end to end, a given-up one overwritten by the next.
+// A worker's temporary file: its segments' deflate data end to end.
 struct PackingPool::Spill {
   UniqueFile file;
   uint64_t end = 0;
@@ -71,50 +76,82 @@ PackingPool::~PackingPool() = default;
 
 namespace {
 
-// Compresses job into spill at its end. A listed file that cannot save 1 % is given up at once (the
-// progress line still moves by the bytes not read) and left stored.
-bool PackOne(const PackJob& job, std::FILE* spill, uint64_t* spillEnd, std::vector<uint8_t>* buffer,
-             PackedJob* result, std::string* error) {
+// One segment of a job.
+struct Task {
+  size_t job = 0;
+  uint64_t segment = 0;
+  uint64_t start = 0;
+  size_t length = 0;
+  bool last = false;
+};
+
+// What the workers share about a job while it is compressed.
+struct JobProgress {
+  std::atomic<uint64_t> packed{0};  // deflate bytes of its segments done so far
+  std::atomic<bool> givenUp{false};
+};
+
+// Reads the segment with the dictionary before it into buffer; false (with error) when the source
+// cannot be read or no longer has the size it was measured at.
+bool ReadSegment(const ListedSource& source, const Task& task, size_t dictionary, uint8_t* buffer,
+                 std::string* error) {
+  UniqueFile input(std::fopen(source.path.c_str(), "rb"));
+  if (!input) {
+    *error = source.path + ": cannot open: " + SystemError();
+    return false;
+  }
+  const size_t want = dictionary + task.length;
+  if (!SeekFile(input.get(), task.start - dictionary)) {
+    *error = source.path + ": cannot read: " + SystemError();
+    return false;
+  }
+  const size_t got = std::fread(buffer, 1, want, input.get());
+  if (std::ferror(input.get())) {
+    *error = source.path + ": cannot read: " + SystemError();
+    return false;
+  }
+  if (got != want || (task.last && std::fgetc(input.get()) != EOF)) {
+    *error = source.path + ": changed while the package was built (it was " + std::to_string(source.size) +
+             " bytes)";
+    return false;
+  }
+  return true;
+}
+
+// Compresses one segment onto the end of spill, unless its job is given up (a listed file that can no
+// longer save 1 %, which this segment may find out). The progress line moves by the segment either way.
+bool PackSegment(const PackJob& job, const Task& task, JobProgress* progress, std::FILE* spill,
+                 uint64_t* spillEnd, SegmentDeflater* deflater, uint8_t* buffer, PackedSegment* result,
+                 std::string* error) {
   const ListedSource& source = *job.source;
-  StreamDeflater deflater(job.level);
-  if (!deflater.ready() || !SeekFile(spill, *spillEnd)) {
-    *error = source.path + ": cannot compress: " + (deflater.ready() ? SystemError() : "out of memory");
-    return false;
-  }
-  bool gaveUp = false, writeFailed = false;
-  uint64_t taken = 0;
-  const PieceSink out = [&](const uint8_t* bytes, size_t length) {
-    if (std::fwrite(bytes, 1, length, spill) != length) {
-      writeFailed = true;
+  if (!progress->givenUp) {
+    const size_t dictionary = static_cast<size_t>(std::min<uint64_t>(task.start, kDeflateDictionarySize));
+    if (!ReadSegment(source, task, dictionary, buffer, error)) return false;
+    // Written at the spill's end, which moves past them only when the file is still kept deflated.
+    uint64_t packedLength = 0;
+    bool writeFailed = !SeekFile(spill, *spillEnd);
+    const auto write = [&](const uint8_t* packed, size_t length) {
+      writeFailed = std::fwrite(packed, 1, length, spill) != length;
+      packedLength += length;
+      return !writeFailed;
+    };
+    if (writeFailed ||
+        !deflater->Compress(job.level, buffer, dictionary, buffer + dictionary, task.length, task.last, write)) {
+      *error = source.path + ": cannot compress: " +
+               (writeFailed ? "cannot write the temporary file: " + SystemError() : std::string("zlib failed"));
       return false;
     }
-    return true;
-  };
-  const auto use = [&](const uint8_t* bytes, size_t length) {
-    if (!deflater.Add(bytes, length, out)) return false;
-    if (job.mayStore && CannotKeepDeflated(source.size, deflater.packedSize())) {
-      gaveUp = true;
-      return false;
+    const uint64_t soFar = progress->packed += packedLength;
+    if (job.mayStore && CannotKeepDeflated(source.size, soFar)) {
+      progress->givenUp = true;
+    } else {
+      *result = {0, *spillEnd, packedLength,
+                 static_cast<uint32_t>(adler32_z(adler32(0, nullptr, 0), buffer + dictionary, task.length)),
+                 task.length};
+      *spillEnd += packedLength;
     }
-    taken += length;
-    return true;
-  };
-  std::string readError;
-  if (!ReadSource(source, buffer, use, &readError) || !deflater.Finish(out)) {
-    if (gaveUp) {
-      ProgressLine::Advance(source.size - taken);
-      return true;
-    }
-    *error = !readError.empty() ? readError
-             : source.path + ": cannot compress: " +
-                   (writeFailed ? "cannot write the temporary file: " + SystemError() : std::string("zlib failed"));
-    return false;
   }
-  if (job.mayStore && !KeepsDeflated(source.size, deflater.packedSize())) return true;
-  result->deflated = true;
-  result->size = deflater.packedSize();
-  result->offset = *spillEnd;
-  *spillEnd += result->size;
+  ProgressLine::Advance(task.length);
   return true;
 }
 
@@ -122,15 +159,29 @@ bool PackOne(const PackJob& job, std::FILE* spill, uint64_t* spillEnd, std::vect
 
 bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::string* error) {
   results_.assign(jobs.size(), PackedJob());
-  std::vector<std::string> errors(jobs.size());
-  std::vector<size_t> order;
+  // Every segment of every job to be compressed, in job order; empty listed files stay stored.
+  std::vector<Task> tasks;
+  size_t biggest = 0;
   for (size_t i = 0; i < jobs.size(); ++i) {
-    if (!(jobs[i].mayStore && jobs[i].source->size == 0)) order.push_back(i);  // empty files stay stored
+    const uint64_t size = jobs[i].source->size;
+    if (jobs[i].mayStore && size == 0) continue;
+    const uint64_t count = SegmentCount(size);
+    results_[i].level = jobs[i].level;
+    results_[i].segments.resize(static_cast<size_t>(count));
+    for (uint64_t segment = 0; segment < count; ++segment) {
+      const uint64_t start = segment * kDeflateSegmentSize;
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(size - start, kDeflateSegmentSize));
+      tasks.push_back({i, segment, start, length, segment + 1 == count});
+      biggest = std::max(biggest, length + static_cast<size_t>(std::min<uint64_t>(start, kDeflateDictionarySize)));
+    }
   }
-  // Biggest first, so that the last jobs are short ones and the workers finish together.
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return jobs[a].source->size > jobs[b].source->size; });
-  if (workers > order.size()) workers = static_cast<unsigned>(order.size());
+  // Biggest job first, so that the last segments are short ones and the workers finish together.
+  std::vector<size_t> order(tasks.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return jobs[tasks[a].job].source->size > jobs[tasks[b].job].source->size;
+  });
+  if (workers > tasks.size()) workers = static_cast<unsigned>(tasks.size());
   spills_.clear();
   for (unsigned i = 0; i < workers; ++i) {
     spills_.emplace_back(new Spill);
@@ -140,15 +191,26 @@ bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::s
       return false;
     }
   }
+  std::vector<JobProgress> progress(jobs.size());
+  std::vector<std::string> errors(tasks.size());
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
   const auto work = [&](size_t worker) {
-    std::vector<uint8_t> buffer(kPackPieceSize);
+    // Left uninitialised: a small build touches only the pages its inputs fill.
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[biggest]);
+    SegmentDeflater deflater;
     Spill& spill = *spills_[worker];
     for (size_t taken = next++; taken < order.size() && !failed; taken = next++) {
-      const size_t job = order[taken];
-      results_[job].spill = worker;
-      if (!PackOne(jobs[job], spill.file.get(), &spill.end, &buffer, &results_[job], &errors[job])) failed = true;
+      const Task& task = tasks[order[taken]];
+      PackedSegment& result = results_[task.job].segments[static_cast<size_t>(task.segment)];
+      if (!buffer) {
+        errors[order[taken]] = "out of memory";
+      } else if (PackSegment(jobs[task.job], task, &progress[task.job], spill.file.get(), &spill.end, &deflater,
+                             buffer.get(), &result, &errors[order[taken]])) {
+        result.spill = worker;
+        continue;
+      }
+      failed = true;
     }
   };
   {
@@ -157,9 +219,9 @@ bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::s
     if (workers != 0) work(0);
     for (std::thread& thread : threads) thread.join();
   }
-  for (const std::string& jobError : errors) {
-    if (!jobError.empty()) {
-      *error = jobError;
+  for (const std::string& taskError : errors) {
+    if (!taskError.empty()) {
+      *error = taskError;
       return false;
     }
   }
@@ -169,27 +231,47 @@ bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::s
       return false;
     }
   }
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    PackedJob& result = results_[i];
+    if (result.segments.empty() || progress[i].givenUp) continue;
+    const uint64_t size = kZlibHeaderSize + progress[i].packed + kZlibTrailerSize;
+    if (jobs[i].mayStore && !KeepsDeflated(jobs[i].source->size, size)) continue;
+    result.deflated = true;
+    result.size = size;
+    uLong adler = adler32(0, nullptr, 0);
+    for (const PackedSegment& segment : result.segments) {
+      adler = adler32_combine(adler, segment.adler, static_cast<z_off_t>(segment.length));
+    }
+    result.adler = static_cast<uint32_t>(adler);
+  }
   return true;
 }
 
 bool PackingPool::Copy(size_t job, std::vector<uint8_t>* buffer,
                        const std::function<bool(const uint8_t*, size_t, std::string*)>& sink, std::string* error) {
   const PackedJob& packed = results_[job];
-  std::FILE* file = spills_[packed.spill]->file.get();
-  if (!SeekFile(file, packed.offset)) {
-    *error = "cannot read the compressed data back: " + SystemError();
-    return false;
-  }
-  for (uint64_t left = packed.size; left > 0;) {
-    const size_t want = left < buffer->size() ? static_cast<size_t>(left) : buffer->size();
-    if (std::fread(buffer->data(), 1, want, file) != want) {
+  std::vector<uint8_t> edge;
+  AppendZlibHeader(packed.level, &edge);
+  if (!sink(edge.data(), edge.size(), error)) return false;
+  for (const PackedSegment& segment : packed.segments) {
+    std::FILE* file = spills_[segment.spill]->file.get();
+    if (!SeekFile(file, segment.offset)) {
       *error = "cannot read the compressed data back: " + SystemError();
       return false;
     }
-    if (!sink(buffer->data(), want, error)) return false;
-    left -= want;
+    for (uint64_t left = segment.size; left > 0;) {
+      const size_t want = left < buffer->size() ? static_cast<size_t>(left) : buffer->size();
+      if (std::fread(buffer->data(), 1, want, file) != want) {
+        *error = "cannot read the compressed data back: " + SystemError();
+        return false;
+      }
+      if (!sink(buffer->data(), want, error)) return false;
+      left -= want;
+    }
   }
-  return true;
+  edge.clear();
+  AppendZlibTrailer(packed.adler, &edge);
+  return sink(edge.data(), edge.size(), error);
 }
 
 }  // namespace sfx

@@ -1,9 +1,11 @@
 // The compression of a build, on a few workers at once: the main program's blob data and every
-// listed file that may be deflated are jobs; each worker takes the next job, biggest first, reads its
-// source in pieces and writes the zlib stream to a spill of its own (an anonymous temporary file),
-// giving up on a listed file as soon as it cannot save 1 %. The package is then written by copying
-// the ranges in list order, so its bytes do not depend on how many workers there were or which did
-// what. A worker holds under 1 MiB (two pieces and the deflate state) whatever the inputs.
+// listed file that may be deflated are jobs, cut into segments (segmented_deflate.h) so that one big
+// file keeps every worker busy too. Each worker takes the next segment, biggest job first, reads it
+// with the 32 KiB before it and appends its deflate data to a spill of its own (an anonymous
+// temporary file); a listed file is given up as soon as its segments cannot save 1 %. The package is
+// then written by copying the segments in order, so its bytes do not depend on how many workers there
+// were or which did what. A worker holds under 1 MiB (a segment, its output and the deflate state)
+// whatever the inputs.
 #ifndef SFXSTUB_TOOLS_SFXPACK_PACKING_PACKING_POOL_H_
 #define SFXSTUB_TOOLS_SFXPACK_PACKING_PACKING_POOL_H_
 
@@ -30,8 +32,6 @@ struct ListedSource {
 bool ReadSource(const ListedSource& source, std::vector<uint8_t>* buffer,
                 const std::function<bool(const uint8_t*, size_t)>& use, std::string* error, bool counted = true);
 
-// The bytes a worker reads at a time.
-constexpr size_t kPackPieceSize = 256u << 10;
 // Workers beyond this many would only add memory: a build stays far under 64 MiB.
 constexpr unsigned kMaxPackingWorkers = 32;
 
@@ -45,11 +45,21 @@ struct PackJob {
   bool mayStore = true;  // a listed file: stored when deflating does not save 1 %
 };
 
+// Where a segment's deflate data went.
+struct PackedSegment {
+  size_t spill = 0;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  uint32_t adler = 1;  // of the segment's input
+  size_t length = 0;   // of the segment's input
+};
+
 struct PackedJob {
   bool deflated = false;  // false: the source is stored as it is
   uint64_t size = 0;      // the zlib stream's length when deflated
-  size_t spill = 0;
-  uint64_t offset = 0;
+  int level = 9;
+  uint32_t adler = 1;     // of the source's bytes
+  std::vector<PackedSegment> segments;
 };
 
 class PackingPool {
@@ -59,11 +69,11 @@ class PackingPool {
   PackingPool(const PackingPool&) = delete;
   PackingPool& operator=(const PackingPool&) = delete;
 
-  // Runs every job on up to workers threads. False with the error of the first job (in job order)
-  // that failed; the others stop at their next job.
+  // Runs every job on up to workers threads. False with the error of the first segment (in job order)
+  // that failed; the workers stop at their next segment.
   bool Run(const std::vector<PackJob>& jobs, unsigned workers, std::string* error);
   const PackedJob& Result(size_t job) const { return results_[job]; }
-  // Hands a deflated job's stream to sink, through buffer.
+  // Hands a deflated job's zlib stream to sink, through buffer.
   bool Copy(size_t job, std::vector<uint8_t>* buffer,
             const std::function<bool(const uint8_t*, size_t, std::string*)>& sink, std::string* error);
 
