@@ -2,12 +2,17 @@
 # Installs the system packages the build and the tests need. Idempotent and quiet when all is present.
 set -euo pipefail
 
-if [ "${SFX_PACKAGE_SET:-all}" = demo ]; then
+# ./dev demo's first set: what the host tool builds with (the demo builds it while the rest installs).
+demo_host=(cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev
+           dpkg-dev python3)
+if [ "${SFX_PACKAGE_SET:-all}" = demo-host ]; then
+  packages=("${demo_host[@]}")
+elif [ "${SFX_PACKAGE_SET:-all}" = demo ]; then
   # ./dev demo: the host tool, the 64-bit stub and the Wine run; no 32-bit, sanitizer or fuzz toolchain.
   packages=(
-    cmake g++ make pkg-config zlib1g-dev libcrypto++-dev libtommath-dev libtomcrypt-dev libgtest-dev
+    "${demo_host[@]}"
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-    wine64 xvfb xauth openssl osslsigncode dpkg-dev python3
+    wine64 xvfb xauth openssl osslsigncode
   )
 else
   packages=(
@@ -29,7 +34,7 @@ packages+=("${extra[@]}")
 # unless SFX_RETRY_WINE32 is set.
 wine32() {
   local cache=${SFX_CACHE:-$HOME/.cache/sfxstub}
-  [ "${SFX_PACKAGE_SET:-all}" != demo ] || return 0  # ./dev demo runs the 64-bit stub only
+  case ${SFX_PACKAGE_SET:-all} in demo*) return 0 ;; esac  # ./dev demo runs the 64-bit stub only
   if [ -z "${SFX_RETRY_WINE32:-}" ] && tail -n 1 "$cache/wine32-unavailable" 2>/dev/null |
        grep -qx "$(sed -n 's/^method="\(.*\)"$/\1/p' "$(dirname "$0")/wine32.sh")"; then
     return 0
@@ -70,7 +75,9 @@ fi
 
 echo "deps: installing ${missing[*]:-source lists}" >&2
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+# Lists fetched in the last half hour are fresh enough (the demo's second install follows its first).
+[ -n "$(find /var/lib/apt/lists -maxdepth 0 -mmin -30 2>/dev/null)" ] && [ $need_src -eq 0 ] ||
+  $SUDO apt-get update -qq
 if [ ${#missing[@]} -gt 0 ]; then
   # dpkg's sync after every file is most of a bare machine's install time; a crash mid-install is
   # mended by running this again.
