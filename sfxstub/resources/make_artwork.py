@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Draws the stub's artwork: the unpacking clip shown in the progress window and the program icon.
 
-    make_artwork.py OUTDIR             writes OUTDIR/unpack.avi and OUTDIR/sfxstub.ico
+    make_artwork.py OUTDIR             writes OUTDIR/unpack.avi and OUTDIR/sfxstub.ico, and
+                                       OUTDIR/unpack_frames.bin: the frames as drawn, for the tests
     make_artwork.py OUTDIR --preview   also writes PNG previews (every frame, a contact sheet, the icon)
 
 The clip: an open cardboard box on the left, a folder on the right, and sheets of paper that tumble
 out of the box along an arc into the folder, three in flight at a time. 260 x 40 pixels, 17 frames
-at 10 frames per second, 8 bits per pixel, every frame a self-contained RLE8 key frame. The top-left
-pixel holds the background colour, which the animation control treats as transparent.
+at 10 frames per second, 8 bits per pixel, RLE8: frame 0 a key frame, every later one a delta frame
+that redraws only the pixels that changed since the frame before (the loop starts again at the key
+frame). The top-left pixel holds the background colour, which the animation control treats as
+transparent.
 
 The icon: the same box with a sheet coming out, 32 x 32 and 16 x 16, 32-bit with alpha.
 
@@ -389,46 +392,105 @@ def index_frames(frames, palette):
 
 # --- RLE8 and AVI --------------------------------------------------------------------------------
 
+def rle8_pixels(pixels):
+    """BI_RLE8 codes for a stretch of pixels on one line: runs, and absolute mode for mixed stretches."""
+    out = bytearray()
+    i, width = 0, len(pixels)
+    while i < width:
+        run = 1
+        while i + run < width and run < 255 and pixels[i + run] == pixels[i]:
+            run += 1
+        if run >= 3 or width - i < 3:
+            out += bytes((run, pixels[i]))
+            i += run
+            continue
+        # A stretch of differing pixels goes out in absolute mode, until a run of 3 begins.
+        j = i
+        while j < width and j - i < 255:
+            if j + 2 < width and pixels[j] == pixels[j + 1] == pixels[j + 2]:
+                break
+            j += 1
+        count = j - i
+        if count < 3:
+            for k in range(i, j):
+                out += bytes((1, pixels[k]))
+        else:
+            out += bytes((0, count)) + pixels[i:j]
+            if count % 2:
+                out.append(0)
+        i = j
+    return bytes(out)
+
+
 def rle8_encode(rows):
     """Encodes top-down rows of palette indices as a complete BI_RLE8 bitmap (stored bottom-up)."""
     out = bytearray()
     for n, row in enumerate(reversed(rows)):
-        i, width = 0, len(row)
-        while i < width:
-            run = 1
-            while i + run < width and run < 255 and row[i + run] == row[i]:
-                run += 1
-            if run >= 3 or width - i < 3:
-                out += bytes((run, row[i]))
-                i += run
-                continue
-            # A stretch of differing pixels goes out in absolute mode, until a run of 3 begins.
-            j = i
-            while j < width and j - i < 255:
-                if j + 2 < width and row[j] == row[j + 1] == row[j + 2]:
-                    break
-                j += 1
-            count = j - i
-            if count < 3:
-                for k in range(i, j):
-                    out += bytes((1, row[k]))
-            else:
-                out += bytes((0, count)) + row[i:j]
-                if count % 2:
-                    out.append(0)
-            i = j
+        out += rle8_pixels(row)
         out += b"\x00\x01" if n == len(rows) - 1 else b"\x00\x00"
     return bytes(out)
 
 
-def rle8_decode(data, width, height):
-    """The decoder's view of an RLE8 bitmap, as top-down rows; used to check the encoder."""
-    rows = [bytearray(width) for _ in range(height)]
+# Unchanged pixels between two changed stretches cost 4 bytes to skip (a delta code); a gap of fewer
+# than this many is sent again instead.
+SKIP_GAP = 4
+
+
+def changed_stretches(before, after):
+    """[start, end) stretches of a line where after differs from before, joined across small gaps."""
+    stretches = []
+    x, width = 0, len(after)
+    while x < width:
+        if before[x] == after[x]:
+            x += 1
+            continue
+        end = x + 1
+        while end < width and before[end] != after[end]:
+            end += 1
+        if stretches and x - stretches[-1][1] < SKIP_GAP:
+            stretches[-1][1] = end
+        else:
+            stretches.append([x, end])
+        x = end
+    return stretches
+
+
+def rle8_delta_encode(previous, rows):
+    """Encodes the pixels of rows (top-down) that differ from previous as a BI_RLE8 delta frame: the
+    cursor skips unchanged pixels with delta codes (0, 2, dx, dy) and ends of lines, and a decoder
+    leaves skipped pixels as the previous frame had them."""
+    out = bytearray()
+    x = y = 0  # the cursor, in stored (bottom-up) lines
+    height = len(rows)
+    for line in range(height):
+        before, after = previous[height - 1 - line], rows[height - 1 - line]
+        for start, end in changed_stretches(before, after):
+            if line > y and start < x:  # a delta only moves right and up: start the line afresh
+                out += b"\x00\x00"
+                x, y = 0, y + 1
+            while (start, line) != (x, y):
+                dx, dy = min(start - x, 255), min(line - y, 255)
+                out += bytes((0, 2, dx, dy))
+                x, y = x + dx, y + dy
+            out += rle8_pixels(after[start:end])
+            x = end
+    out += b"\x00\x01"
+    return bytes(out)
+
+
+def rle8_decode(data, width, height, previous=None):
+    """The decoder's view of an RLE8 bitmap, as top-down rows; used to check the encoder. A delta
+    frame is decoded over previous (top-down rows): pixels it skips keep their values."""
+    if previous is None:
+        rows = [bytearray(width) for _ in range(height)]
+    else:
+        rows = [bytearray(r) for r in reversed(previous)]
     x = y = i = 0
     while i < len(data):
         a, b = data[i], data[i + 1]
         i += 2
         if a:
+            assert x + a <= width, "a run crosses the end of a line"
             rows[y][x:x + a] = bytes([b]) * a
             x += a
         elif b == 0:
@@ -439,9 +501,12 @@ def rle8_decode(data, width, height):
             x, y = x + data[i], y + data[i + 1]
             i += 2
         else:
+            assert x + b <= width, "an absolute stretch crosses the end of a line"
             rows[y][x:x + b] = data[i:i + b]
             x += b
             i += b + (b & 1)
+        assert y < height or (a == 0 and b in (0, 1)), "the cursor left the bitmap"
+    assert all(len(r) == width for r in rows)
     return [bytes(r) for r in reversed(rows)]
 
 
@@ -455,9 +520,14 @@ def riff_list(kind, fourcc, payload):
 
 
 def make_avi(indexed_frames, palette):
-    encoded = [rle8_encode(frame) for frame in indexed_frames]
+    # Frame 0 is the one key frame; every later frame holds only what changed since the one before.
+    # The clip loops back to frame 0, which redraws everything.
+    encoded = [rle8_encode(indexed_frames[0])]
+    encoded += [rle8_delta_encode(a, b) for a, b in zip(indexed_frames, indexed_frames[1:])]
+    shown = None
     for frame, data in zip(indexed_frames, encoded):
-        assert rle8_decode(data, CLIP_WIDTH, CLIP_HEIGHT) == frame, "RLE8 encoder lost pixels"
+        shown = rle8_decode(data, CLIP_WIDTH, CLIP_HEIGHT, shown)
+        assert shown == frame, "the RLE8 encoder lost pixels"
     largest = max(len(d) for d in encoded)
     buffer_size = largest + (largest & 1)
     frame_us = 1000000 // FRAMES_PER_SECOND
@@ -480,7 +550,8 @@ def make_avi(indexed_frames, palette):
     for data in encoded:
         offset = 4 + len(movi_payload)  # from the 'movi' tag
         movi_payload += chunk(b"00dc", data)
-        index += struct.pack("<4sIII", b"00dc", 0x10, offset, len(data))  # AVIIF_KEYFRAME
+        flags = 0x10 if not index else 0  # AVIIF_KEYFRAME for frame 0 only
+        index += struct.pack("<4sIII", b"00dc", flags, offset, len(data))
     movi = riff_list(b"LIST", b"movi", movi_payload)
     return riff_list(b"RIFF", b"AVI ", hdrl + movi + chunk(b"idx1", index))
 
@@ -551,6 +622,11 @@ def main(argv):
     assert all(frame[0][0] == 0 for frame in indexed), "the top-left pixel must be the background"
     with open(os.path.join(out_dir, "unpack.avi"), "wb") as f:
         f.write(make_avi(indexed, palette))
+    # What a test of the playing clip compares the screen with: the palette (256 RGB triples, entry 0
+    # the background), then every frame's indices, top-down rows.
+    with open(os.path.join(out_dir, "unpack_frames.bin"), "wb") as f:
+        f.write(b"".join(bytes(c) for c in palette) + bytes(3 * (256 - len(palette))))
+        f.write(b"".join(row for frame in indexed for row in frame))
 
     icons = [icon_image(32), icon_image(16)]
     with open(os.path.join(out_dir, "sfxstub.ico"), "wb") as f:
