@@ -392,33 +392,38 @@ def index_frames(frames, palette):
 
 # --- RLE8 and AVI --------------------------------------------------------------------------------
 
-def rle8_pixels(pixels):
-    """BI_RLE8 codes for a stretch of pixels on one line: runs, and absolute mode for mixed stretches."""
+def rle8_codes(pixels, skippable=None):
+    """The fewest BI_RLE8 bytes for a stretch of pixels on one line: runs (2 bytes), absolute stretches
+    of 3 to 255 pixels (2 bytes, the pixels, padding to a word), and, where skippable[i] holds (pixel
+    i already shows the right value), delta codes that move the cursor on (4 bytes). Found by dynamic
+    programming from the end of the stretch."""
+    n = len(pixels)
+    run = [1] * (n + 1)  # equal pixels from x on
+    quiet = [0] * (n + 1)  # skippable pixels from x on
+    for x in range(n - 1, -1, -1):
+        if x + 1 < n and pixels[x + 1] == pixels[x]:
+            run[x] = run[x + 1] + 1
+        if skippable and skippable[x]:
+            quiet[x] = quiet[x + 1] + 1
+    cost = [0] * (n + 1)
+    step = [None] * (n + 1)
+    for x in range(n - 1, -1, -1):
+        options = [(2 + cost[x + k], "run", k) for k in range(1, min(run[x], 255) + 1)]
+        options += [(2 + k + (k & 1) + cost[x + k], "absolute", k) for k in range(3, min(n - x, 255) + 1)]
+        options += [(4 + cost[x + k], "skip", k) for k in range(1, min(quiet[x], 255) + 1)]
+        cost[x], kind, k = min(options)
+        step[x] = (kind, k)
     out = bytearray()
-    i, width = 0, len(pixels)
-    while i < width:
-        run = 1
-        while i + run < width and run < 255 and pixels[i + run] == pixels[i]:
-            run += 1
-        if run >= 3 or width - i < 3:
-            out += bytes((run, pixels[i]))
-            i += run
-            continue
-        # A stretch of differing pixels goes out in absolute mode, until a run of 3 begins.
-        j = i
-        while j < width and j - i < 255:
-            if j + 2 < width and pixels[j] == pixels[j + 1] == pixels[j + 2]:
-                break
-            j += 1
-        count = j - i
-        if count < 3:
-            for k in range(i, j):
-                out += bytes((1, pixels[k]))
+    x = 0
+    while x < n:
+        kind, k = step[x]
+        if kind == "run":
+            out += bytes((k, pixels[x]))
+        elif kind == "absolute":
+            out += bytes((0, k)) + bytes(pixels[x:x + k]) + bytes(k & 1)
         else:
-            out += bytes((0, count)) + pixels[i:j]
-            if count % 2:
-                out.append(0)
-        i = j
+            out += bytes((0, 2, k, 0))
+        x += k
     return bytes(out)
 
 
@@ -426,33 +431,9 @@ def rle8_encode(rows):
     """Encodes top-down rows of palette indices as a complete BI_RLE8 bitmap (stored bottom-up)."""
     out = bytearray()
     for n, row in enumerate(reversed(rows)):
-        out += rle8_pixels(row)
+        out += rle8_codes(row)
         out += b"\x00\x01" if n == len(rows) - 1 else b"\x00\x00"
     return bytes(out)
-
-
-# Unchanged pixels between two changed stretches cost 4 bytes to skip (a delta code); a gap of fewer
-# than this many is sent again instead.
-SKIP_GAP = 4
-
-
-def changed_stretches(before, after):
-    """[start, end) stretches of a line where after differs from before, joined across small gaps."""
-    stretches = []
-    x, width = 0, len(after)
-    while x < width:
-        if before[x] == after[x]:
-            x += 1
-            continue
-        end = x + 1
-        while end < width and before[end] != after[end]:
-            end += 1
-        if stretches and x - stretches[-1][1] < SKIP_GAP:
-            stretches[-1][1] = end
-        else:
-            stretches.append([x, end])
-        x = end
-    return stretches
 
 
 def rle8_delta_encode(previous, rows):
@@ -464,16 +445,19 @@ def rle8_delta_encode(previous, rows):
     height = len(rows)
     for line in range(height):
         before, after = previous[height - 1 - line], rows[height - 1 - line]
-        for start, end in changed_stretches(before, after):
-            if line > y and start < x:  # a delta only moves right and up: start the line afresh
-                out += b"\x00\x00"
-                x, y = 0, y + 1
-            while (start, line) != (x, y):
-                dx, dy = min(start - x, 255), min(line - y, 255)
-                out += bytes((0, 2, dx, dy))
-                x, y = x + dx, y + dy
-            out += rle8_pixels(after[start:end])
-            x = end
+        changed = [i for i in range(len(after)) if before[i] != after[i]]
+        if not changed:
+            continue
+        start, end = changed[0], changed[-1] + 1
+        if line > y and start < x:  # a delta only moves right and up: start the line afresh
+            out += b"\x00\x00"
+            x, y = 0, y + 1
+        while (start, line) != (x, y):
+            dx, dy = min(start - x, 255), min(line - y, 255)
+            out += bytes((0, 2, dx, dy))
+            x, y = x + dx, y + dy
+        out += rle8_codes(after[start:end], [before[i] == after[i] for i in range(start, end)])
+        x = end
     out += b"\x00\x01"
     return bytes(out)
 
