@@ -12,7 +12,7 @@ that redraws only the pixels that changed since the frame before (the loop start
 frame). The top-left pixel holds the background colour, which the animation control treats as
 transparent.
 
-The icon: the same box with a sheet coming out, 32 x 32 and 16 x 16, 32-bit with alpha.
+The icon: the same box with a sheet coming out, 32 x 32 and 16 x 16, 32-bit with alpha, stored as PNG.
 
 Pure Python: shapes are filled as polygons on a 4x supersampled canvas and averaged down, so edges
 are smooth; the clip's colours are then reduced to one 256-entry palette shared by all frames.
@@ -436,10 +436,23 @@ def rle8_encode(rows):
     return bytes(out)
 
 
+def rle8_moves(x, y, tx, ty):
+    """Delta codes that move the cursor from (x, y) to (tx, ty), right and up only."""
+    out = bytearray()
+    while (x, y) != (tx, ty):
+        dx, dy = min(tx - x, 255), min(ty - y, 255)
+        out += bytes((0, 2, dx, dy))
+        x, y = x + dx, y + dy
+    return bytes(out)
+
+
 def rle8_delta_encode(previous, rows):
     """Encodes the pixels of rows (top-down) that differ from previous as a BI_RLE8 delta frame: the
     cursor skips unchanged pixels with delta codes (0, 2, dx, dy) and ends of lines, and a decoder
-    leaves skipped pixels as the previous frame had them."""
+    leaves skipped pixels as the previous frame had them. Each line that changed is reached by the
+    shortest of: delta codes straight to its first change; an end of line and delta codes to it; ends
+    of lines to the line's start, coding the line from there (pixels the frame before had too may cost
+    less than a delta code)."""
     out = bytearray()
     x = y = 0  # the cursor, in stored (bottom-up) lines
     height = len(rows)
@@ -448,16 +461,22 @@ def rle8_delta_encode(previous, rows):
         changed = [i for i in range(len(after)) if before[i] != after[i]]
         if not changed:
             continue
-        start, end = changed[0], changed[-1] + 1
-        if line > y and start < x:  # a delta only moves right and up: start the line afresh
-            out += b"\x00\x00"
-            x, y = 0, y + 1
-        while (start, line) != (x, y):
-            dx, dy = min(start - x, 255), min(line - y, 255)
-            out += bytes((0, 2, dx, dy))
-            x, y = x + dx, y + dy
-        out += rle8_codes(after[start:end], [before[i] == after[i] for i in range(start, end)])
-        x = end
+        end = changed[-1] + 1
+        quiet = [before[i] == after[i] for i in range(end)]
+        routes = []
+        # Delta codes from where the cursor is, when the line's first change lies ahead of it.
+        start = x if line == y else changed[0]
+        if start >= x:
+            routes.append(rle8_moves(x, y, start, line) + rle8_codes(after[start:end], quiet[start:]))
+        # An end of line, then delta codes to the first change, or ends of lines to the line's start
+        # (a delta code for more than two lines) and the line from there.
+        if line > y:
+            routes.append(b"\x00\x00" + rle8_moves(0, y + 1, changed[0], line) +
+                          rle8_codes(after[changed[0]:end], quiet[changed[0]:]))
+            lines = b"\x00\x00" * 2 if line - y == 2 else b"\x00\x00" + rle8_moves(0, y + 1, 0, line)
+            routes.append(lines + rle8_codes(after[:end], quiet))
+        out += min(routes, key=len)
+        x, y = end, line
     out += b"\x00\x01"
     return bytes(out)
 
@@ -543,19 +562,9 @@ def make_avi(indexed_frames, palette):
 # --- icon ----------------------------------------------------------------------------------------
 
 def icon_entry(rows):
-    """A 32-bit icon image: the bitmap header (double height), BGRA rows bottom-up, the AND mask."""
-    size = len(rows)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    pixels = b"".join(bytes((p[2], p[1], p[0], p[3])) for row in reversed(rows) for p in row)
-    stride = ((size + 31) // 32) * 4
-    mask = b""
-    for row in reversed(rows):
-        bits = bytearray(stride)
-        for x, p in enumerate(row):
-            if p[3] == 0:
-                bits[x // 8] |= 0x80 >> (x % 8)
-        mask += bytes(bits)
-    return header + pixels + mask
+    """An icon image as PNG (32-bit with alpha), which the system's icon loader reads since Windows
+    Vista: a third of the size of the same image as a bitmap with its mask."""
+    return png_bytes(rows)
 
 
 def make_ico(images):
@@ -569,28 +578,60 @@ def make_ico(images):
     return out + b"".join(entries)
 
 
-# --- previews ------------------------------------------------------------------------------------
+# --- PNG -----------------------------------------------------------------------------------------
 
-def write_png(path, rows, scale=1):
-    """RGB or RGBA rows as a PNG, each pixel scale x scale."""
+def png_filter(kind, line, above, bpp):
+    """One scanline filtered with PNG filter type kind (0 none, 1 sub, 2 up, 3 average, 4 Paeth)."""
+    out = bytearray([kind])
+    for i, x in enumerate(line):
+        a = line[i - bpp] if i >= bpp else 0
+        b = above[i]
+        c = above[i - bpp] if i >= bpp else 0
+        if kind == 1:
+            x -= a
+        elif kind == 2:
+            x -= b
+        elif kind == 3:
+            x -= (a + b) // 2
+        elif kind == 4:
+            pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+            x -= a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+        out.append(x & 0xFF)
+    return out
+
+
+def png_bytes(rows, scale=1):
+    """RGB or RGBA rows as a PNG, each pixel scale x scale; of the five filters, applied to every
+    line, the one that compresses best."""
     alpha = len(rows[0][0]) == 4
-    raw = bytearray()
+    bpp = 4 if alpha else 3
+    lines = []
     for row in rows:
         line = bytearray()
         for p in row:
             line += bytes(p) * scale
-        for _ in range(scale):
-            raw += b"\x00" + line
+        lines += [bytes(line)] * scale
     width, height = len(rows[0]) * scale, len(rows) * scale
+    candidates = []
+    for kind in range(5):
+        raw = bytearray()
+        for y, line in enumerate(lines):
+            raw += png_filter(kind, line, lines[y - 1] if y else bytes(len(line)), bpp)
+        candidates.append(zlib.compress(bytes(raw), 9))
 
     def png_chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
+    return (b"\x89PNG\r\n\x1a\n" +
+            png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)) +
+            png_chunk(b"IDAT", min(candidates, key=len)) + png_chunk(b"IEND", b""))
+
+
+# --- previews ------------------------------------------------------------------------------------
+
+def write_png(path, rows, scale=1):
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)))
-        f.write(png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)))
-        f.write(png_chunk(b"IEND", b""))
+        f.write(png_bytes(rows, scale))
 
 
 def main(argv):
