@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """What the stub's bytes are: the input sections a GNU ld map file (-Wl,-Map) kept, summed by the
-archive member (or object) they came from, and by output section.
+archive member (or object) they came from, and by output section. With the image beside the map
+(sfxstub.exe): its sections, which take whole blocks of the file (the file alignment), and
+how many bytes each must lose before the file shrinks by one block.
 
     python3 bench/stub_size.py build/win32/sfxstub.map [COUNT]
 """
 import re
+import struct
 import sys
 from collections import defaultdict
 from pathlib import Path
@@ -48,11 +51,32 @@ def contributors(map_text):
     return by_member, by_section
 
 
+def image_sections(image):
+    """The file alignment and [(name, bytes, bytes in the file)] from a PE image's headers."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    count, optional = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
+    alignment = struct.unpack_from("<I", image, pe + 24 + 36)[0]
+    table = pe + 24 + optional
+    sections = []
+    for i in range(count):
+        name, size, _, raw = struct.unpack_from("<8sIII", image, table + 40 * i)
+        sections.append((name.rstrip(b"\0").decode(errors="replace"), size, raw))
+    return alignment, sections
+
+
 def report(map_path, count=10, out=sys.stdout):
     by_member, by_section = contributors(Path(map_path).read_text(errors="replace"))
     print(f"     the {count} biggest contributors ({map_path}, input sections kept):", file=out)
     for name, size in sorted(by_member.items(), key=lambda item: -item[1])[:count]:
         print(f"       {size:>8} bytes  {name}", file=out)
+    image = Path(map_path).with_suffix(".exe")
+    if image.exists():
+        alignment, sections = image_sections(image.read_bytes())
+        print(f"     {image.name} by section: bytes, in the file, to lose for one {alignment}-byte block less:",
+              file=out)
+        for name, size, raw in sections:
+            if raw:
+                print(f"       {name:<8} {size:>8} {raw:>8} {size - (raw - alignment):>6}", file=out)
     return by_member, by_section
 
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${SFX_CACHE:-$HOME/.cache/sfxstub}
-stamp_version=2
+stamp_version=3
 mkdir -p "$cache"
 
 libs=(libtommath libtomcrypt zlib-inflate)

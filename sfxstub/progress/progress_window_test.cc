@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -195,6 +197,27 @@ uint32_t FaceColor() {
   return (static_cast<uint32_t>(GetRValue(face)) << 16) | (GetGValue(face) << 8) | GetBValue(face);
 }
 
+// The shipped clip's frames as make_artwork.py drew them, as the screen shows them: 0xRRGGBB, row by
+// row, the background (palette entry 0) in the face colour the animation control puts behind it.
+std::vector<std::vector<uint32_t>> DrawnFrames() {
+  const char* binaryDir = std::getenv("SFX_TEST_BINARY_DIR");
+  std::ifstream file(std::string(binaryDir ? binaryDir : ".") + "/sfxstub/resources/unpack_frames.bin",
+                     std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  constexpr size_t kPaletteSize = 256 * 3, kFrameSize = kFrameWidth * kFrameHeight;
+  std::vector<std::vector<uint32_t>> frames;
+  if (bytes.size() < kPaletteSize || (bytes.size() - kPaletteSize) % kFrameSize != 0) return frames;
+  for (size_t at = kPaletteSize; at < bytes.size(); at += kFrameSize) {
+    std::vector<uint32_t> frame;
+    for (size_t i = at; i < at + kFrameSize; ++i) {
+      const uint8_t* rgb = &bytes[3 * bytes[i]];
+      frame.push_back(bytes[i] == 0 ? FaceColor() : static_cast<uint32_t>(rgb[0] << 16 | rgb[1] << 8 | rgb[2]));
+    }
+    frames.push_back(frame);
+  }
+  return frames;
+}
+
 class RecordingListener : public ProgressListener {
  public:
   void OnSetTotal(int32_t total) override { calls.push_back("total " + std::to_string(total)); }
@@ -371,6 +394,44 @@ TEST_F(ProgressWindowTest, WindowIsCaptionlessCentredAndCountsBytes) {
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(OwnProgressWindow(), nullptr);
   ProgressStop();  // a second stop finds nothing to do
+}
+
+// Only frame 0 of the clip is a key frame; the others redraw what changed since the frame before. A
+// control that drew a delta frame over anything but its predecessor, or looped to another frame than
+// the key frame, would show pictures that were never drawn.
+TEST_F(ProgressWindowTest, ClipShowsEveryFrameAsDrawnAndLoopsToTheKeyFrame) {
+  const std::vector<std::vector<uint32_t>> drawn = DrawnFrames();
+  ASSERT_EQ(drawn.size(), 17u) << "unpack_frames.bin in the build tree";
+  StartDefault();
+  HWND window = WaitForShownWindow();
+  ASSERT_NE(window, nullptr);
+  SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  RECT clip = {};
+  MapWindowPoints(GetDlgItem(window, kAnimationControlId), nullptr, reinterpret_cast<POINT*>(&clip), 1);
+  clip.right = clip.left + kFrameWidth;
+  clip.bottom = clip.top + kFrameHeight;
+
+  // Watches the clip until every frame has shown and the key frame has come again after the last.
+  std::vector<bool> seen(drawn.size());
+  bool lastSeen = false, loopedToKeyFrame = false;
+  int captures = 0, unmatched = 0;
+  for (; captures < 2000 && !(loopedToKeyFrame && std::count(seen.begin(), seen.end(), true) == 17); ++captures) {
+    std::vector<uint32_t> shown = CaptureScreen(clip);
+    auto match = std::find(drawn.begin(), drawn.end(), shown);
+    if (match == drawn.end()) {
+      ++unmatched;  // a capture taken while a frame was being drawn
+    } else {
+      size_t frame = static_cast<size_t>(match - drawn.begin());
+      seen[frame] = true;
+      loopedToKeyFrame = loopedToKeyFrame || (frame == 0 && lastSeen);
+      lastSeen = lastSeen || frame == drawn.size() - 1;
+    }
+    Sleep(10);
+  }
+  std::printf("%d captures, %d between frames\n", captures, unmatched);
+  for (size_t i = 0; i < seen.size(); ++i) EXPECT_TRUE(seen[i]) << "frame " << i << " never showed as drawn";
+  EXPECT_TRUE(loopedToKeyFrame);
+  EXPECT_TRUE(StopEndsTheThread());
 }
 
 TEST_F(ProgressWindowTest, TotalRecordedBeforeTheWindowIsApplied) {

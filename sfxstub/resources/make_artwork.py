@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """Draws the stub's artwork: the unpacking clip shown in the progress window and the program icon.
 
-    make_artwork.py OUTDIR             writes OUTDIR/unpack.avi and OUTDIR/sfxstub.ico
+    make_artwork.py OUTDIR             writes OUTDIR/unpack.avi and OUTDIR/sfxstub.ico, and
+                                       OUTDIR/unpack_frames.bin: the frames as drawn, for the tests
     make_artwork.py OUTDIR --preview   also writes PNG previews (every frame, a contact sheet, the icon)
 
 The clip: an open cardboard box on the left, a folder on the right, and sheets of paper that tumble
 out of the box along an arc into the folder, three in flight at a time. 260 x 40 pixels, 17 frames
-at 10 frames per second, 8 bits per pixel, every frame a self-contained RLE8 key frame. The top-left
-pixel holds the background colour, which the animation control treats as transparent.
+at 10 frames per second, 8 bits per pixel, RLE8: frame 0 a key frame, every later one a delta frame
+that redraws only the pixels that changed since the frame before (the loop starts again at the key
+frame). The top-left pixel holds the background colour, which the animation control treats as
+transparent.
 
-The icon: the same box with a sheet coming out, 32 x 32 and 16 x 16, 32-bit with alpha.
+The icon: the same box with a sheet coming out, 32 x 32 and 16 x 16, 32-bit with alpha, stored as PNG.
 
 Pure Python: shapes are filled as polygons on a 4x supersampled canvas and averaged down, so edges
 are smooth; the clip's colours are then reduced to one 256-entry palette shared by all frames.
@@ -389,46 +392,108 @@ def index_frames(frames, palette):
 
 # --- RLE8 and AVI --------------------------------------------------------------------------------
 
+def rle8_codes(pixels, skippable=None):
+    """The fewest BI_RLE8 bytes for a stretch of pixels on one line: runs (2 bytes), absolute stretches
+    of 3 to 255 pixels (2 bytes, the pixels, padding to a word), and, where skippable[i] holds (pixel
+    i already shows the right value), delta codes that move the cursor on (4 bytes). Found by dynamic
+    programming from the end of the stretch."""
+    n = len(pixels)
+    run = [1] * (n + 1)  # equal pixels from x on
+    quiet = [0] * (n + 1)  # skippable pixels from x on
+    for x in range(n - 1, -1, -1):
+        if x + 1 < n and pixels[x + 1] == pixels[x]:
+            run[x] = run[x + 1] + 1
+        if skippable and skippable[x]:
+            quiet[x] = quiet[x + 1] + 1
+    cost = [0] * (n + 1)
+    step = [None] * (n + 1)
+    for x in range(n - 1, -1, -1):
+        options = [(2 + cost[x + k], "run", k) for k in range(1, min(run[x], 255) + 1)]
+        options += [(2 + k + (k & 1) + cost[x + k], "absolute", k) for k in range(3, min(n - x, 255) + 1)]
+        options += [(4 + cost[x + k], "skip", k) for k in range(1, min(quiet[x], 255) + 1)]
+        cost[x], kind, k = min(options)
+        step[x] = (kind, k)
+    out = bytearray()
+    x = 0
+    while x < n:
+        kind, k = step[x]
+        if kind == "run":
+            out += bytes((k, pixels[x]))
+        elif kind == "absolute":
+            out += bytes((0, k)) + bytes(pixels[x:x + k]) + bytes(k & 1)
+        else:
+            out += bytes((0, 2, k, 0))
+        x += k
+    return bytes(out)
+
+
 def rle8_encode(rows):
     """Encodes top-down rows of palette indices as a complete BI_RLE8 bitmap (stored bottom-up)."""
     out = bytearray()
     for n, row in enumerate(reversed(rows)):
-        i, width = 0, len(row)
-        while i < width:
-            run = 1
-            while i + run < width and run < 255 and row[i + run] == row[i]:
-                run += 1
-            if run >= 3 or width - i < 3:
-                out += bytes((run, row[i]))
-                i += run
-                continue
-            # A stretch of differing pixels goes out in absolute mode, until a run of 3 begins.
-            j = i
-            while j < width and j - i < 255:
-                if j + 2 < width and row[j] == row[j + 1] == row[j + 2]:
-                    break
-                j += 1
-            count = j - i
-            if count < 3:
-                for k in range(i, j):
-                    out += bytes((1, row[k]))
-            else:
-                out += bytes((0, count)) + row[i:j]
-                if count % 2:
-                    out.append(0)
-            i = j
+        out += rle8_codes(row)
         out += b"\x00\x01" if n == len(rows) - 1 else b"\x00\x00"
     return bytes(out)
 
 
-def rle8_decode(data, width, height):
-    """The decoder's view of an RLE8 bitmap, as top-down rows; used to check the encoder."""
-    rows = [bytearray(width) for _ in range(height)]
+def rle8_moves(x, y, tx, ty):
+    """Delta codes that move the cursor from (x, y) to (tx, ty), right and up only."""
+    out = bytearray()
+    while (x, y) != (tx, ty):
+        dx, dy = min(tx - x, 255), min(ty - y, 255)
+        out += bytes((0, 2, dx, dy))
+        x, y = x + dx, y + dy
+    return bytes(out)
+
+
+def rle8_delta_encode(previous, rows):
+    """Encodes the pixels of rows (top-down) that differ from previous as a BI_RLE8 delta frame: the
+    cursor skips unchanged pixels with delta codes (0, 2, dx, dy) and ends of lines, and a decoder
+    leaves skipped pixels as the previous frame had them. Each line that changed is reached by the
+    shortest of: delta codes straight to its first change; an end of line and delta codes to it; ends
+    of lines to the line's start, coding the line from there (pixels the frame before had too may cost
+    less than a delta code)."""
+    out = bytearray()
+    x = y = 0  # the cursor, in stored (bottom-up) lines
+    height = len(rows)
+    for line in range(height):
+        before, after = previous[height - 1 - line], rows[height - 1 - line]
+        changed = [i for i in range(len(after)) if before[i] != after[i]]
+        if not changed:
+            continue
+        end = changed[-1] + 1
+        quiet = [before[i] == after[i] for i in range(end)]
+        routes = []
+        # Delta codes from where the cursor is, when the line's first change lies ahead of it.
+        start = x if line == y else changed[0]
+        if start >= x:
+            routes.append(rle8_moves(x, y, start, line) + rle8_codes(after[start:end], quiet[start:]))
+        # An end of line, then delta codes to the first change, or ends of lines to the line's start
+        # (a delta code for more than two lines) and the line from there.
+        if line > y:
+            routes.append(b"\x00\x00" + rle8_moves(0, y + 1, changed[0], line) +
+                          rle8_codes(after[changed[0]:end], quiet[changed[0]:]))
+            lines = b"\x00\x00" * 2 if line - y == 2 else b"\x00\x00" + rle8_moves(0, y + 1, 0, line)
+            routes.append(lines + rle8_codes(after[:end], quiet))
+        out += min(routes, key=len)
+        x, y = end, line
+    out += b"\x00\x01"
+    return bytes(out)
+
+
+def rle8_decode(data, width, height, previous=None):
+    """The decoder's view of an RLE8 bitmap, as top-down rows; used to check the encoder. A delta
+    frame is decoded over previous (top-down rows): pixels it skips keep their values."""
+    if previous is None:
+        rows = [bytearray(width) for _ in range(height)]
+    else:
+        rows = [bytearray(r) for r in reversed(previous)]
     x = y = i = 0
     while i < len(data):
         a, b = data[i], data[i + 1]
         i += 2
         if a:
+            assert x + a <= width, "a run crosses the end of a line"
             rows[y][x:x + a] = bytes([b]) * a
             x += a
         elif b == 0:
@@ -439,9 +504,12 @@ def rle8_decode(data, width, height):
             x, y = x + data[i], y + data[i + 1]
             i += 2
         else:
+            assert x + b <= width, "an absolute stretch crosses the end of a line"
             rows[y][x:x + b] = data[i:i + b]
             x += b
             i += b + (b & 1)
+        assert y < height or (a == 0 and b in (0, 1)), "the cursor left the bitmap"
+    assert all(len(r) == width for r in rows)
     return [bytes(r) for r in reversed(rows)]
 
 
@@ -455,9 +523,14 @@ def riff_list(kind, fourcc, payload):
 
 
 def make_avi(indexed_frames, palette):
-    encoded = [rle8_encode(frame) for frame in indexed_frames]
+    # Frame 0 is the one key frame; every later frame holds only what changed since the one before.
+    # The clip loops back to frame 0, which redraws everything.
+    encoded = [rle8_encode(indexed_frames[0])]
+    encoded += [rle8_delta_encode(a, b) for a, b in zip(indexed_frames, indexed_frames[1:])]
+    shown = None
     for frame, data in zip(indexed_frames, encoded):
-        assert rle8_decode(data, CLIP_WIDTH, CLIP_HEIGHT) == frame, "RLE8 encoder lost pixels"
+        shown = rle8_decode(data, CLIP_WIDTH, CLIP_HEIGHT, shown)
+        assert shown == frame, "the RLE8 encoder lost pixels"
     largest = max(len(d) for d in encoded)
     buffer_size = largest + (largest & 1)
     frame_us = 1000000 // FRAMES_PER_SECOND
@@ -480,7 +553,8 @@ def make_avi(indexed_frames, palette):
     for data in encoded:
         offset = 4 + len(movi_payload)  # from the 'movi' tag
         movi_payload += chunk(b"00dc", data)
-        index += struct.pack("<4sIII", b"00dc", 0x10, offset, len(data))  # AVIIF_KEYFRAME
+        flags = 0x10 if not index else 0  # AVIIF_KEYFRAME for frame 0 only
+        index += struct.pack("<4sIII", b"00dc", flags, offset, len(data))
     movi = riff_list(b"LIST", b"movi", movi_payload)
     return riff_list(b"RIFF", b"AVI ", hdrl + movi + chunk(b"idx1", index))
 
@@ -488,19 +562,9 @@ def make_avi(indexed_frames, palette):
 # --- icon ----------------------------------------------------------------------------------------
 
 def icon_entry(rows):
-    """A 32-bit icon image: the bitmap header (double height), BGRA rows bottom-up, the AND mask."""
-    size = len(rows)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    pixels = b"".join(bytes((p[2], p[1], p[0], p[3])) for row in reversed(rows) for p in row)
-    stride = ((size + 31) // 32) * 4
-    mask = b""
-    for row in reversed(rows):
-        bits = bytearray(stride)
-        for x, p in enumerate(row):
-            if p[3] == 0:
-                bits[x // 8] |= 0x80 >> (x % 8)
-        mask += bytes(bits)
-    return header + pixels + mask
+    """An icon image as PNG (32-bit with alpha), which the system's icon loader reads since Windows
+    Vista: a third of the size of the same image as a bitmap with its mask."""
+    return png_bytes(rows)
 
 
 def make_ico(images):
@@ -514,28 +578,60 @@ def make_ico(images):
     return out + b"".join(entries)
 
 
-# --- previews ------------------------------------------------------------------------------------
+# --- PNG -----------------------------------------------------------------------------------------
 
-def write_png(path, rows, scale=1):
-    """RGB or RGBA rows as a PNG, each pixel scale x scale."""
+def png_filter(kind, line, above, bpp):
+    """One scanline filtered with PNG filter type kind (0 none, 1 sub, 2 up, 3 average, 4 Paeth)."""
+    out = bytearray([kind])
+    for i, x in enumerate(line):
+        a = line[i - bpp] if i >= bpp else 0
+        b = above[i]
+        c = above[i - bpp] if i >= bpp else 0
+        if kind == 1:
+            x -= a
+        elif kind == 2:
+            x -= b
+        elif kind == 3:
+            x -= (a + b) // 2
+        elif kind == 4:
+            pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+            x -= a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+        out.append(x & 0xFF)
+    return out
+
+
+def png_bytes(rows, scale=1):
+    """RGB or RGBA rows as a PNG, each pixel scale x scale; of the five filters, applied to every
+    line, the one that compresses best."""
     alpha = len(rows[0][0]) == 4
-    raw = bytearray()
+    bpp = 4 if alpha else 3
+    lines = []
     for row in rows:
         line = bytearray()
         for p in row:
             line += bytes(p) * scale
-        for _ in range(scale):
-            raw += b"\x00" + line
+        lines += [bytes(line)] * scale
     width, height = len(rows[0]) * scale, len(rows) * scale
+    candidates = []
+    for kind in range(5):
+        raw = bytearray()
+        for y, line in enumerate(lines):
+            raw += png_filter(kind, line, lines[y - 1] if y else bytes(len(line)), bpp)
+        candidates.append(zlib.compress(bytes(raw), 9))
 
     def png_chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
+    return (b"\x89PNG\r\n\x1a\n" +
+            png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)) +
+            png_chunk(b"IDAT", min(candidates, key=len)) + png_chunk(b"IEND", b""))
+
+
+# --- previews ------------------------------------------------------------------------------------
+
+def write_png(path, rows, scale=1):
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6 if alpha else 2, 0, 0, 0)))
-        f.write(png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)))
-        f.write(png_chunk(b"IEND", b""))
+        f.write(png_bytes(rows, scale))
 
 
 def main(argv):
@@ -551,6 +647,11 @@ def main(argv):
     assert all(frame[0][0] == 0 for frame in indexed), "the top-left pixel must be the background"
     with open(os.path.join(out_dir, "unpack.avi"), "wb") as f:
         f.write(make_avi(indexed, palette))
+    # What a test of the playing clip compares the screen with: the palette (256 RGB triples, entry 0
+    # the background), then every frame's indices, top-down rows.
+    with open(os.path.join(out_dir, "unpack_frames.bin"), "wb") as f:
+        f.write(b"".join(bytes(c) for c in palette) + bytes(3 * (256 - len(palette))))
+        f.write(b"".join(row for frame in indexed for row in frame))
 
     icons = [icon_image(32), icon_image(16)]
     with open(os.path.join(out_dir, "sfxstub.ico"), "wb") as f:

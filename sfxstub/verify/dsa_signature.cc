@@ -88,8 +88,10 @@ ResultCode VerifyDsaSignature(const uint8_t digest[16], const uint8_t* signature
 
   if (!Decode(q, key.q, sizeof key.q)) return kBadSignature;
   // A key never stamped (all zero), or one too damaged to hold a group, verifies nothing: this also
-  // keeps every division and the Montgomery setup (odd modulus) below well defined.
-  if (mp_cmp_d(q, 2) == MP_LT) return kBadSignature;
+  // keeps every division and the Montgomery setup (odd modulus) below well defined. An even q (2
+  // included) is no group order of a DSA key either; refusing it also leaves the inverse modulo q to
+  // odd moduli, the only ones the stub's build of the library inverts.
+  if (mp_cmp_d(q, 2) == MP_LT || mp_iseven(q)) return kBadSignature;
   const size_t width = (static_cast<size_t>(mp_count_bits(q)) + 7) / 8;
   if (signature == nullptr || length != 2 * width) return kBadSignature;
 

@@ -199,6 +199,25 @@ TEST(VerifyDsaSignature, DegenerateKeysVerifyNothing) {
   }
 }
 
+// A toy group modulo p = 23, where 2 has the odd prime order 11, verifies like a real one. With the
+// even q = 22 the equations hold too (H = 0, r = 2, s = 13: w = 17, u2 = 12, 2^12 mod 23 mod 22 = 2),
+// but an even q is no group order: nothing verifies.
+TEST(VerifyDsaSignature, KeyWithAnEvenQVerifiesNothing) {
+  struct Case {
+    uint8_t q, r, s;
+    ResultCode expected;
+  } cases[] = {{11, 2, 2, kOk}, {22, 2, 13, kBadSignature}};
+  const Digest zero{};
+  for (const Case& c : cases) {
+    DsaPublicKey key{};
+    key.p[127] = 23;
+    key.q[19] = c.q;
+    key.g[127] = key.y[127] = 2;
+    const uint8_t signature[2] = {c.r, c.s};
+    EXPECT_EQ(VerifyDsaSignature(zero.data(), signature, sizeof signature, key), c.expected) << int{c.q};
+  }
+}
+
 TEST(VerifyDsaSignature, TheUnstampedBuiltInKeyRejectsWhatTheTestKeyAccepts) {
   const Digest digest = DigestOf("built in");
   const Signature good = Sign(digest);
@@ -207,13 +226,13 @@ TEST(VerifyDsaSignature, TheUnstampedBuiltInKeyRejectsWhatTheTestKeyAccepts) {
 }
 
 // Crypto++'s DSA verification over the same inputs, the reference the stub's own check must agree
-// with. Keys the check refuses before any arithmetic (q below 2, a signature not twice q's width, p
-// even or below 2, g or y outside (1, p)) are refused here first, by the same rules.
+// with. Keys the check refuses before any arithmetic (q below 2 or even, a signature not twice q's
+// width, p even or below 2, g or y outside (1, p)) are refused here first, by the same rules.
 bool ReferenceVerify(const Digest& digest, const uint8_t* signature, size_t length, const DsaPublicKey& key) {
   using CryptoPP::Integer;
   const Integer p(key.p, sizeof key.p), q(key.q, sizeof key.q), g(key.g, sizeof key.g),
       y(key.y, sizeof key.y);
-  if (q < Integer::Two() || length != 2 * q.ByteCount()) return false;
+  if (q < Integer::Two() || q.IsEven() || length != 2 * q.ByteCount()) return false;
   if (p < Integer::Two() || p.IsEven() || g <= Integer::One() || g >= p || y <= Integer::One() || y >= p) {
     return false;
   }
@@ -282,6 +301,7 @@ std::vector<DsaPublicKey> DegenerateKeys(const DsaPublicKey& sound) {
   with([&](DsaPublicKey& k) { setSmall(k.q, 20, 0); });
   with([&](DsaPublicKey& k) { setSmall(k.q, 20, 1); });
   with([](DsaPublicKey& k) { k.q[0] = 0; });  // q narrower than its field
+  with([](DsaPublicKey& k) { k.q[19] &= 0xFE; });
   with([](DsaPublicKey& k) { k.p[127] &= 0xFE; });
   with([&](DsaPublicKey& k) { setSmall(k.p, 128, 1); });
   for (uint8_t value : {0, 1}) {

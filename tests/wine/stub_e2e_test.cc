@@ -672,21 +672,35 @@ TEST_F(StubTest, BrandedPackageTitlesItsProgressWindowAndErrorBoxWithItsCaption)
   EXPECT_EQ(outcome.boxTexts.size(), 1u);
 }
 
-TEST_F(StubTest, TheSystemReadsTheBrandedPackagesVersionResourceAndIcon) {
+// What the system's own readers make of a package's resources (the probe's --resources dump).
+std::string ResourcesAsTheSystemReadsThem(const std::string& probe, const std::string& exe, const std::string& folder) {
   LaunchRequest request;
   request.program = probe;
   const std::string dump = folder + "\\resources.txt";
-  request.arguments = "--resources \"" + packages + "\\branded.exe\" \"" + dump + "\"";
+  request.arguments = "--resources \"" + exe + "\" \"" + dump + "\"";
   LaunchOutcome outcome = LaunchAndWatch(request);
-  ASSERT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.exitCode, 0u);
   const Bytes bytes = ReadFileBytes(dump);
-  const std::string text(bytes.begin(), bytes.end());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(StubTest, TheSystemReadsTheBrandedPackagesVersionResourceAndIcon) {
+  const std::string text = ResourcesAsTheSystemReadsThem(probe, packages + "\\branded.exe", folder);
   for (const char* line :
        {"file_version=2.5.1.0\n", "product_version=2.5.0.0\n", "translation=040904b0\n",
         "FileDescription=Kelvo Tools\n", "ProductName=Kelvo Tools\n", "CompanyName=Kelvo Ltd, Z\xC3\xBCrich\n",
         "LegalCopyright=\xC2\xA9 2026 Kelvo\n", "FileVersion=2.5.1.0\n", "ProductVersion=2.5.0.0\n",
         "OriginalFilename=branded.exe\n", "icon_groups=1\n", "icon_16=16x16\n", "icon_32=32x32\n",
         "icon_256=256x256\n", "extracted_256=256x256\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << "no '" << line << "' in:\n" << text;
+  }
+}
+
+// good.exe carries the stub's own icon, whose images are PNG: an icon loader that could not read them
+// would load none.
+TEST_F(StubTest, TheSystemLoadsTheStubsOwnPngIconImages) {
+  const std::string text = ResourcesAsTheSystemReadsThem(probe, packages + "\\good.exe", folder);
+  for (const char* line : {"icon_groups=1\n", "icon_16=16x16\n", "icon_32=32x32\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << "no '" << line << "' in:\n" << text;
   }
 }
