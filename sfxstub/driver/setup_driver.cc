@@ -38,9 +38,6 @@ uint32_t EndRunningDriverOutOfMemory() {
   return runningDriver != nullptr ? runningDriver->EndOutOfMemory() : kErrorNotEnoughMemory;
 }
 
-// The box's text is formatted where no allocation can fail.
-char errorBoxBuffer[kErrorBoxBytes];
-
 // Appends text to a buffer of fixed size, cutting what does not fit; no heap.
 class BoxWriter {
  public:
@@ -187,8 +184,11 @@ uint32_t SetupDriver::EndOutOfMemory() {
 }
 
 void SetupDriver::ShowErrorBox(ResultCode result) {
-  FormatErrorBox(errorBoxBuffer, sizeof errorBoxBuffer, result, stage);
-  services.ShowErrorBox(errorBoxBuffer);
+  // Formatted on the stack, where no allocation can fail (with data sections, the cross compiler
+  // stores even a zero-filled global in the file).
+  char text[kErrorBoxBytes];
+  FormatErrorBox(text, sizeof text, result, stage);
+  services.ShowErrorBox(text);
 }
 
 bool SetupDriver::Relaunch(const Text& commandLine, uint32_t* exitCode) {

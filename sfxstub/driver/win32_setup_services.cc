@@ -26,16 +26,22 @@ constexpr int32_t kProgressBarHeight = 15;
 // A package's maker may title both windows (sfxpack build --caption): string 1 of the module, at
 // most 100 UTF-16 units, which the ANSI call gives back in UTF-8 (the manifest's code page). Without
 // it each window keeps its own title. Read once; the progress window keeps a pointer to it.
+// The buffer comes from the process heap: the cross compiler stores even a zero-filled global array in
+// the file.
 constexpr UINT kCaptionStringId = 1;
-char brandedCaption[320];
+constexpr int kCaptionBytes = 320;
+char* brandedCaption = nullptr;
 bool captionLoaded = false;
 
 const char* Caption(HINSTANCE instance, const char* fallback) {
   if (!captionLoaded) {
     captionLoaded = true;
-    if (LoadStringA(instance, kCaptionStringId, brandedCaption, sizeof brandedCaption) <= 0) brandedCaption[0] = '\0';
+    brandedCaption = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kCaptionBytes));
+    if (brandedCaption != nullptr && LoadStringA(instance, kCaptionStringId, brandedCaption, kCaptionBytes) <= 0) {
+      brandedCaption[0] = '\0';
+    }
   }
-  return brandedCaption[0] != '\0' ? brandedCaption : fallback;
+  return brandedCaption != nullptr && brandedCaption[0] != '\0' ? brandedCaption : fallback;
 }
 
 }  // namespace
