@@ -65,7 +65,9 @@ def size_and_time(bench, workload, label, rounds):
     for compressor, _ in COMPRESSORS:
         theirs_out = bench.WORK / f"{workload.name}-compress-nsis-{compressor}.exe"
         theirs = ["makensis", "-V1", nsis_script(bench, workload, setup, compressor, theirs_out)]
-        a, b = bench.side_by_side(lambda: bench.wall(ours), lambda: bench.wall(theirs), rounds)
+        # Every round starts with nothing left to write back: sfxpack syncs its output before renaming
+        # it into place, and would otherwise wait for the previous rows' hundreds of MiB.
+        a, b = bench.side_by_side(lambda: bench.wall(ours), lambda: bench.wall(theirs), rounds, prepare=os.sync)
         bench.row(f"c2. build {label}: sfxpack build / makensis {compressor}", a, b, 1.0)
         size_ours, size_theirs = ours_out.stat().st_size, theirs_out.stat().st_size
         bench.row(f"c1. package size {label}: sfxpack / NSIS {compressor}", size_ours / 1024, size_theirs / 1024,
