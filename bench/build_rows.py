@@ -6,18 +6,8 @@ both tools do the work a release build does: compress the setup program, take in
 one executable. sfxpack also signs it.
 """
 import os
-import subprocess
 
-
-def nsis_script(bench, workload, out):
-    script = bench.WORK / f"{workload.name}-build.nsi"
-    lines = ["Unicode true", "Target amd64-unicode", "SetCompressor zlib", "RequestExecutionLevel user",
-             f'OutFile "{out}"', "SilentInstall silent", "Section", "  InitPluginsDir",
-             '  SetOutPath "$PLUGINSDIR"', f'  File "/oname=setup.exe" "{workload / "setup.exe"}"']
-    lines += [f'  File "{f}"' for f in sorted((workload / "files").iterdir())]
-    lines += ['  ExecWait \'"$PLUGINSDIR\\setup.exe"\'', "SectionEnd"]
-    script.write_text("\n".join(lines) + "\n")
-    return script
+import compress_rows
 
 
 def run(bench, workloads, runs):
@@ -31,7 +21,8 @@ def run(bench, workloads, runs):
         theirs_out = bench.WORK / f"{workload.name}-build-nsis.exe"
         ours = [bench.SFXPACK, "build", "--stub", stub, "--key", key, "--setup", workload / "setup.exe",
                 "--dir", workload / "files", "-o", ours_out]
-        theirs = ["makensis", "-V1", nsis_script(bench, workload, theirs_out)]
+        theirs = ["makensis", "-V1",
+                  compress_rows.nsis_script(bench, workload, workload / "setup.exe", "zlib", theirs_out)]
         label = {"w1": "W1", "w2": "W2", "w3": "W3 (256 MiB)"}[workload.name]
         rounds = runs if workload.name == "w2" else max(3, runs // 2)
         # Every round starts with nothing left to write back: sfxpack syncs its output before renaming

@@ -9,12 +9,9 @@
 #include <new>
 #include <thread>
 
-#include <zlib.h>
-
 #include "tools/sfxpack/cli/progress_line.h"
 #include "tools/sfxpack/file_io.h"
 #include "tools/sfxpack/packing/listed_file_packer.h"
-#include "tools/sfxpack/packing/segmented_deflate.h"
 
 namespace sfx {
 namespace {
@@ -25,6 +22,10 @@ struct FileCloser {
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string SystemError() { return std::strerror(errno); }
+
+std::string ChangedWhileBuilt(const ListedSource& source) {
+  return source.path + ": changed while the package was built (it was " + std::to_string(source.size) + " bytes)";
+}
 
 }  // namespace
 
@@ -49,8 +50,7 @@ bool ReadSource(const ListedSource& source, std::vector<uint8_t>* buffer,
     return false;
   }
   if (read != source.size) {
-    *error = source.path + ": changed while the package was built (it was " + std::to_string(source.size) +
-             " bytes)";
+    *error = ChangedWhileBuilt(source);
     return false;
   }
   return true;
@@ -111,18 +111,18 @@ bool ReadSegment(const ListedSource& source, const Task& task, size_t dictionary
     return false;
   }
   if (got != want || (task.last && std::fgetc(input.get()) != EOF)) {
-    *error = source.path + ": changed while the package was built (it was " + std::to_string(source.size) +
-             " bytes)";
+    *error = ChangedWhileBuilt(source);
     return false;
   }
   return true;
 }
 
-// Compresses one segment onto the end of spill, unless its job is given up (a listed file that can no
-// longer save 1 %, which this segment may find out). The progress line moves by the segment either way.
-bool PackSegment(const PackJob& job, const Task& task, JobProgress* progress, std::FILE* spill,
-                 uint64_t* spillEnd, SegmentDeflater* deflater, uint8_t* buffer, PackedSegment* result,
-                 std::string* error) {
+// Compresses one segment onto the end of spill (spill number spillIndex), unless its job is given up
+// (a listed file that can no longer save 1 %, which this segment may find out). The progress line
+// moves by the segment either way.
+bool PackSegment(const PackJob& job, const Task& task, JobProgress* progress, size_t spillIndex,
+                 std::FILE* spill, uint64_t* spillEnd, SegmentDeflater* deflater, uint8_t* buffer,
+                 PackedSegment* result, std::string* error) {
   const ListedSource& source = *job.source;
   if (!progress->givenUp) {
     const size_t dictionary = static_cast<size_t>(std::min<uint64_t>(task.start, kDeflateDictionarySize));
@@ -145,9 +145,7 @@ bool PackSegment(const PackJob& job, const Task& task, JobProgress* progress, st
     if (job.mayStore && CannotKeepDeflated(source.size, soFar)) {
       progress->givenUp = true;
     } else {
-      *result = {0, *spillEnd, packedLength,
-                 static_cast<uint32_t>(adler32_z(adler32(0, nullptr, 0), buffer + dictionary, task.length)),
-                 task.length};
+      *result = {spillIndex, *spillEnd, packedLength, SegmentCheck(buffer + dictionary, task.length), task.length};
       *spillEnd += packedLength;
     }
   }
@@ -205,9 +203,8 @@ bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::s
       PackedSegment& result = results_[task.job].segments[static_cast<size_t>(task.segment)];
       if (!buffer) {
         errors[order[taken]] = "out of memory";
-      } else if (PackSegment(jobs[task.job], task, &progress[task.job], spill.file.get(), &spill.end, &deflater,
-                             buffer.get(), &result, &errors[order[taken]])) {
-        result.spill = worker;
+      } else if (PackSegment(jobs[task.job], task, &progress[task.job], worker, spill.file.get(), &spill.end,
+                             &deflater, buffer.get(), &result, &errors[order[taken]])) {
         continue;
       }
       failed = true;
@@ -238,11 +235,10 @@ bool PackingPool::Run(const std::vector<PackJob>& jobs, unsigned workers, std::s
     if (jobs[i].mayStore && !KeepsDeflated(jobs[i].source->size, size)) continue;
     result.deflated = true;
     result.size = size;
-    uLong adler = adler32(0, nullptr, 0);
+    result.adler = kEmptyCheck;
     for (const PackedSegment& segment : result.segments) {
-      adler = adler32_combine(adler, segment.adler, static_cast<z_off_t>(segment.length));
+      result.adler = JoinChecks(result.adler, segment.adler, segment.length);
     }
-    result.adler = static_cast<uint32_t>(adler);
   }
   return true;
 }

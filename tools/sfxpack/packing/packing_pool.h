@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/sfxpack/packing/segmented_deflate.h"
+
 namespace sfx {
 
 // A listed file, still in its source.
@@ -27,8 +29,9 @@ struct ListedSource {
 };
 
 // Reads source in pieces of the buffer's size, handing each to use, and moves the progress line by
-// each piece use took (unless counted is false: bytes read before); false when it cannot be read, when use fails (error then stays as use left
-// it), or when it no longer has the size it was measured at.
+// each piece use took (unless counted is false: bytes read before); false when it cannot be read,
+// when use fails (error then stays as use left it), or when it no longer has the size it was
+// measured at.
 bool ReadSource(const ListedSource& source, std::vector<uint8_t>* buffer,
                 const std::function<bool(const uint8_t*, size_t)>& use, std::string* error, bool counted = true);
 
@@ -50,7 +53,7 @@ struct PackedSegment {
   size_t spill = 0;
   uint64_t offset = 0;
   uint64_t size = 0;
-  uint32_t adler = 1;  // of the segment's input
+  uint32_t adler = kEmptyCheck;  // of the segment's input
   size_t length = 0;   // of the segment's input
 };
 
@@ -58,7 +61,7 @@ struct PackedJob {
   bool deflated = false;  // false: the source is stored as it is
   uint64_t size = 0;      // the zlib stream's length when deflated
   int level = 9;
-  uint32_t adler = 1;     // of the source's bytes
+  uint32_t adler = kEmptyCheck;  // of the source's bytes
   std::vector<PackedSegment> segments;
 };
 

@@ -10,6 +10,14 @@ uint64_t SegmentCount(uint64_t size) {
   return size == 0 ? 1 : (size + kDeflateSegmentSize - 1) / kDeflateSegmentSize;
 }
 
+uint32_t SegmentCheck(const uint8_t* bytes, size_t length) {
+  return static_cast<uint32_t>(adler32_z(kEmptyCheck, bytes, length));
+}
+
+uint32_t JoinChecks(uint32_t first, uint32_t second, size_t secondLength) {
+  return static_cast<uint32_t>(adler32_combine(first, second, static_cast<z_off_t>(secondLength)));
+}
+
 void AppendZlibHeader(int level, std::vector<uint8_t>* out) {
   const unsigned levelFlags = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
   unsigned header = (0x78u << 8) | (levelFlags << 6);  // deflate, 32 KiB window
@@ -95,7 +103,7 @@ bool DeflateSegmented(const uint8_t* bytes, size_t size, int level, std::vector<
     }
     if (stop && stop(size, out->size() - kZlibHeaderSize)) return false;
   }
-  AppendZlibTrailer(static_cast<uint32_t>(adler32_z(adler32(0, nullptr, 0), bytes, size)), out);
+  AppendZlibTrailer(SegmentCheck(bytes, size), out);
   return true;
 }
 

@@ -23,6 +23,11 @@ constexpr size_t kZlibTrailerSize = 4;  // the Adler-32 of the input, big-endian
 // The segments an input of size bytes has: at least one (an empty input is one empty segment).
 uint64_t SegmentCount(uint64_t size);
 
+// The stream's check value (Adler-32) is built from its segments': each segment's own, joined in order.
+uint32_t SegmentCheck(const uint8_t* bytes, size_t length);
+uint32_t JoinChecks(uint32_t first, uint32_t second, size_t secondLength);
+constexpr uint32_t kEmptyCheck = 1;  // of no bytes
+
 // The two bytes that open a stream made at level (what zlib's own deflate writes).
 void AppendZlibHeader(int level, std::vector<uint8_t>* out);
 void AppendZlibTrailer(uint32_t adler, std::vector<uint8_t>* out);
